@@ -1,0 +1,158 @@
+// The platform layer: the Win32 console, timing and sleep calls that the rest of
+// the system is written against, plus the process start-up that fixes the
+// floating-point precision and the standard output mode.
+//
+// On Windows every call is the real Win32 API. Elsewhere this header declares a
+// stand-in of our own with the same names, types and meaning: the console
+// devices are the controlling terminal (driven with VT sequences and termios),
+// the clock is CLOCK_BOOTTIME, and Sleep is nanosleep. Code outside platform/
+// includes only this header and never tests the platform itself.
+#ifndef RIRAVUVAVU_PLATFORM_PLATFORM_H_
+#define RIRAVUVAVU_PLATFORM_PLATFORM_H_
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else  // POSIX stand-in
+
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using SHORT = std::int16_t;
+using LONG = std::int32_t;
+using LONGLONG = std::int64_t;
+using CHAR = char;
+using WCHAR = char16_t;  // UTF-16 code unit, as on Windows
+using HANDLE = void*;
+using LPCSTR = const char*;
+using LPCWSTR = const WCHAR*;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x00000001u;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD OPEN_EXISTING = 3;
+
+// Input-mode flags of the console; a mode of 0 means raw key input.
+constexpr DWORD ENABLE_PROCESSED_INPUT = 0x0001;
+constexpr DWORD ENABLE_LINE_INPUT = 0x0002;
+constexpr DWORD ENABLE_ECHO_INPUT = 0x0004;
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+
+struct COORD {
+  SHORT X;
+  SHORT Y;
+};
+
+struct SMALL_RECT {
+  SHORT Left;
+  SHORT Top;
+  SHORT Right;
+  SHORT Bottom;
+};
+
+struct CONSOLE_SCREEN_BUFFER_INFO {
+  COORD dwSize;
+  COORD dwCursorPosition;
+  WORD wAttributes;
+  SMALL_RECT srWindow;
+  COORD dwMaximumWindowSize;
+};
+
+struct CONSOLE_CURSOR_INFO {
+  DWORD dwSize;
+  BOOL bVisible;
+};
+
+struct CHAR_INFO {
+  union {
+    WCHAR UnicodeChar;
+    CHAR AsciiChar;
+  } Char;
+  WORD Attributes;
+};
+
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+
+// Console devices: "CONOUT$" and "CONIN$" name the controlling terminal.
+HANDLE CreateFileA(LPCSTR file_name, DWORD desired_access, DWORD share_mode,
+                   SECURITY_ATTRIBUTES* security_attributes, DWORD creation_disposition,
+                   DWORD flags_and_attributes, HANDLE template_file);
+BOOL CloseHandle(HANDLE handle);
+
+BOOL GetConsoleScreenBufferInfo(HANDLE console, CONSOLE_SCREEN_BUFFER_INFO* info);
+BOOL FillConsoleOutputCharacterA(HANDLE console, CHAR character, DWORD length, COORD start,
+                                 DWORD* cells_written);
+BOOL FillConsoleOutputAttribute(HANDLE console, WORD attribute, DWORD length, COORD start,
+                                DWORD* cells_written);
+BOOL SetConsoleCursorPosition(HANDLE console, COORD position);
+BOOL SetConsoleCursorInfo(HANDLE console, const CONSOLE_CURSOR_INFO* cursor_info);
+BOOL SetConsoleTextAttribute(HANDLE console, WORD attribute);
+BOOL ScrollConsoleScreenBufferA(HANDLE console, const SMALL_RECT* scroll_rectangle,
+                                const SMALL_RECT* clip_rectangle, COORD destination_origin,
+                                const CHAR_INFO* fill);
+BOOL ReadConsoleOutputA(HANDLE console, CHAR_INFO* buffer, COORD buffer_size, COORD buffer_coord,
+                        SMALL_RECT* read_region);
+BOOL ReadConsoleOutputW(HANDLE console, CHAR_INFO* buffer, COORD buffer_size, COORD buffer_coord,
+                        SMALL_RECT* read_region);
+BOOL WriteConsoleOutputA(HANDLE console, const CHAR_INFO* buffer, COORD buffer_size,
+                         COORD buffer_coord, SMALL_RECT* write_region);
+BOOL WriteConsoleOutputW(HANDLE console, const CHAR_INFO* buffer, COORD buffer_size,
+                         COORD buffer_coord, SMALL_RECT* write_region);
+BOOL WriteConsoleA(HANDLE console, const void* buffer, DWORD length, DWORD* written,
+                   void* reserved);
+BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD length, DWORD* written,
+                   void* reserved);
+int lstrlenA(LPCSTR text);
+int lstrlenW(LPCWSTR text);
+BOOL GetConsoleMode(HANDLE console, DWORD* mode);
+BOOL SetConsoleMode(HANDLE console, DWORD mode);
+BOOL FlushConsoleInputBuffer(HANDLE console);
+BOOL ReadConsoleA(HANDLE console, void* buffer, DWORD to_read, DWORD* read, void* input_control);
+BOOL ReadConsoleW(HANDLE console, void* buffer, DWORD to_read, DWORD* read, void* input_control);
+
+// Timing: the counter counts nanoseconds since system start (CLOCK_BOOTTIME,
+// or CLOCK_MONOTONIC where that is missing); the tick count is milliseconds
+// since start, wrapping at 2^32.
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+DWORD GetTickCount();
+// Sleeps the whole count, resuming after a signal interrupts it.
+void Sleep(DWORD milliseconds);
+
+#endif  // POSIX stand-in
+
+// Process start-up, called first thing in main on every platform: sets the
+// floating-point precision to a 64-bit significand with rounding to nearest,
+// makes standard output unbuffered so that each text reaches the console at
+// once, and arranges for the terminal to be restored when a signal ends the
+// process.
+void platform_start_process();
+
+#endif  // RIRAVUVAVU_PLATFORM_PLATFORM_H_

@@ -8,6 +8,7 @@ text or file appears, or fail after a generous timeout.
 
 import argparse
 import os
+import re
 import shlex
 import signal
 import subprocess
@@ -99,6 +100,21 @@ class Monitor:
             return out if out.count(needle) >= count else None
 
         return wait_until(seen, timeout, f"{count} x {needle!r}")
+
+    def wait_for_sample(self, number, timeout=30.0):
+        """Waits until sample `number` (from 1) has shown its status text;
+        returns what that sample wrote after the loader's opening text."""
+        opening = "Loading 'results.dat'..."
+        status_end = re.compile(
+            "(No change in file size\r|No estimate so far" + NEWLINE + "|kpts/sec" + NEWLINE + ")$"
+        )
+
+        def seen():
+            samples = self.wait_for_output(opening, count=1, timeout=timeout).split(opening)[1:]
+            finished = [s for s in samples if s and status_end.search(s)]
+            return finished[number - 1] if len(finished) >= number else None
+
+        return wait_until(seen, timeout, f"sample {number}")
 
     def stop(self):
         if self.process.poll() is None:

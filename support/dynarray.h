@@ -5,11 +5,17 @@
 // array copies elements as raw bytes and never looks inside them: an element
 // that owns memory is released by the caller before it is removed.
 //
-// Allocation failure: no operation reports it through its result. An
-// operation whose block cannot be allocated leaves the array as it was (an
-// append then stores nothing and `count` does not move; `dynarray_append_slot`
-// returns null). A made array whose first block cannot be allocated has a null
-// `data` and `capacity` 0; appending to it tries again.
+// Allocation failure: no operation reports it through its result. A block
+// cannot be had when the heap refuses it or when capacity x element_size does
+// not fit a size_t. An operation whose block cannot be had leaves the array as
+// it was: an append then stores nothing and `count` does not move (callers
+// compare `count`), `dynarray_append_slot` returns null, a removal keeps the
+// larger block, and `dynarray_clear` keeps the old block with `count` 0. A made
+// array whose block cannot be had has a null `data`, `capacity` 0 and `count`
+// 0; appending to it tries again.
+//
+// `min_fill_percent` is meant to lie in 0 <= p < 100; the array files replace
+// any other stored value with the default 60.0.
 #ifndef RIRAVUVAVU_SUPPORT_DYNARRAY_H_
 #define RIRAVUVAVU_SUPPORT_DYNARRAY_H_
 
@@ -26,11 +32,17 @@ struct DynArray {
 };
 
 DynArray dynarray_create(std::uint32_t element_size);
+// Returns an array of `count` zero-filled elements with the given settings and
+// the capacity a resize for that count aims at, the count taken exactly. What
+// the array readers build before they fill the slots.
+DynArray dynarray_create_sized(std::uint32_t element_size, std::uint32_t count,
+                               std::uint32_t min_capacity, float min_fill_percent);
 DynArray dynarray_clone(DynArray source);
 // Returns the previously installed mirror (null the first time).
 void** dynarray_set_mirror(DynArray* array, void** mirror);
-// Returns the index at which the element now stands. The element may lie
-// inside the array's own block.
+// Returns the index at which the element now stands (the count before the
+// call; on failure that unchanged count). The element may lie inside the
+// array's own block.
 std::uint32_t dynarray_append(DynArray* array, const void* element);
 // Returns the new, uninitialised last slot, or null when it cannot be had.
 void* dynarray_append_slot(DynArray* array);

@@ -1,0 +1,103 @@
+// A stand-in for a long benchmark, for the demo and its test: it appends
+// finished jobs to results.dat in the working directory at a steady rate that
+// it states at start, the way a real benchmark does, with timing records and
+// junk lines mixed in. It runs until it is stopped (Ctrl+C).
+//
+// Usage: riravuvavu-fake-benchmark [mpts-per-second] [seconds-per-job]
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+constexpr double kDefaultRate = 2.0;     // Mpts per second
+constexpr double kDefaultPeriod = 0.25;  // seconds between jobs
+constexpr int kFirstJob = 1000;
+// Work is counted in units of 0.0001 Mpts, the precision of the value lines.
+constexpr double kUnitsPerMpts = 10000.0;
+
+// Reads a positive finite number that is the whole of text.
+bool parse_positive(std::string_view text, double* value) {
+  const char* end = text.data() + text.size();
+  auto [rest, error] = std::from_chars(text.data(), end, *value);
+  return error == std::errc() && rest == end && std::isfinite(*value) && *value > 0.0;
+}
+
+std::string format_units(std::int64_t units) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%04lld", static_cast<long long>(units / 10000),
+                static_cast<long long>(units % 10000));
+  return text;
+}
+
+// One finished job: its header line and its value line, the Mpts after the
+// first "(". Every tenth job is followed by a timing record, whose "(" number
+// must not count, and every seventh is preceded by a line that is no record.
+std::string job_text(int job, std::int64_t units) {
+  std::string text;
+  if (job % 7 == 0) {
+    text += "checkpoint written, queue depth " + std::to_string(job % 5) + "\n";
+  }
+  const std::string mpts = format_units(units);
+  text += "#job=" + std::to_string(job) + ";n=" + std::to_string(job % 97) +
+          ";k=" + std::to_string(job % 8) + ";\n";
+  text += mpts + " (" + mpts + " Mpts) job " + std::to_string(job) + " done\n";
+  if (job % 10 == 0) {
+    text += "#job=" + std::to_string(job) + ";\n";
+    text += "#time=" + std::to_string(job % 60) + " s by worker-" + std::to_string(job % 4) +
+            " (999.0 Mpts wall)\n";
+  }
+  return text;
+}
+
+// Appends in one write and closes again, so a reader never meets a record
+// that was begun long ago and the file may be removed between jobs.
+bool append_to_results(const std::string& text) {
+  std::FILE* file = std::fopen("results.dat", "ab");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double rate = kDefaultRate;
+  double period = kDefaultPeriod;
+  if (argc > 3 || (argc > 1 && !parse_positive(argv[1], &rate)) ||
+      (argc > 2 && !parse_positive(argv[2], &period))) {
+    std::fprintf(stderr, "usage: %s [mpts-per-second] [seconds-per-job]\n", argv[0]);
+    return 2;
+  }
+  std::printf(
+      "fake benchmark: appending %.2f Mpts/s = %.0f kpts/sec to results.dat "
+      "(a job every %.2f s, timing records and junk lines mixed in)\n",
+      rate, rate * 1000.0, period);
+  std::fflush(stdout);
+
+  // Each job's Mpts is the step between rounded running totals, so the sum of
+  // the written values never drifts from rate x time.
+  const auto start = std::chrono::steady_clock::now();
+  const std::chrono::duration<double> step(period);
+  std::int64_t written_units = 0;
+  for (std::int64_t done = 1;; ++done) {
+    std::this_thread::sleep_until(
+        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(step * done));
+    const auto total_units =
+        std::llround(rate * period * static_cast<double>(done) * kUnitsPerMpts);
+    const int job = kFirstJob + static_cast<int>(done % 1000000);
+    if (!append_to_results(job_text(job, total_units - written_units))) {
+      std::fprintf(stderr, "fake benchmark: cannot append to results.dat: %s\n",
+                   std::strerror(errno));
+      return 1;
+    }
+    written_units = total_units;
+  }
+}

@@ -10,6 +10,9 @@
 #ifndef RIRAVUVAVU_PLATFORM_PLATFORM_H_
 #define RIRAVUVAVU_PLATFORM_PLATFORM_H_
 
+#include <cstdint>
+#include <cstdio>
+
 #if defined(_WIN32)
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -147,6 +150,11 @@ DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
 
 #endif  // POSIX stand-in
+
+// Large files: stream positions as 64-bit byte offsets, so that files beyond
+// 2 GiB can be read where long has 32 bits. Same results as ftell and fseek.
+std::int64_t platform_tell(std::FILE* stream);
+int platform_seek(std::FILE* stream, std::int64_t offset, int origin);
 
 // Process start-up, called first thing in main on every platform: sets the
 // floating-point precision to a 64-bit significand with rounding to nearest,

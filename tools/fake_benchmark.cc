@@ -18,7 +18,7 @@
 namespace {
 
 constexpr double kDefaultRate = 2.0;     // Mpts per second
-constexpr double kDefaultPeriod = 0.25;  // seconds between jobs
+constexpr double kDefaultPeriod = 0.5;  // seconds between jobs
 constexpr int kFirstJob = 1000;
 // Work is counted in units of 0.0001 Mpts, the precision of the value lines.
 constexpr double kUnitsPerMpts = 10000.0;

@@ -123,37 +123,35 @@ TEST(DynArrayFileTest, RoundTripsRestoreElementsSettingsAndTheReadCapacity) {
   const Case cases[] = {
       {59, 1, 73, 73}, {100, 1, 125, 125}, {4, 1, 5, 5}, {3, 1, 3, 3}, {0, 7, 7, 1}, {2, 7, 7, 2},
   };
+  struct Layout {
+    const char* name;
+    void (*write)(const DynArray*, std::FILE*);
+    DynArray (*read)(std::FILE*);
+    bool keeps_settings;
+  };
+  const Layout layouts[] = {{"full", dynarray_write_full, dynarray_read_full, true},
+                            {"compact", dynarray_write_compact, dynarray_read_compact, false}};
   for (const Case& c : cases) {
     DynArray array = numbered(c.count, 3);
     array.min_capacity = c.min_capacity;
     void* mirror = nullptr;
     dynarray_set_mirror(&array, &mirror);
-
-    const File full_file = scratch_file();
-    dynarray_write_full(&array, full_file.get());
-    std::rewind(full_file.get());
-    DynArray full = dynarray_read_full(full_file.get());
-    EXPECT_EQ(full.count, c.count);
-    EXPECT_EQ(full.element_size, 3u);
-    EXPECT_EQ(full.min_capacity, c.min_capacity);
-    EXPECT_EQ(full.min_fill_percent, 60.0f);
-    EXPECT_EQ(full.capacity, c.full_capacity) << "count " << c.count;
-    EXPECT_EQ(full.mirror, nullptr);
-    EXPECT_EQ(elements_of(full), elements_of(array));
-
-    const File compact_file = scratch_file();
-    dynarray_write_compact(&array, compact_file.get());
-    std::rewind(compact_file.get());
-    DynArray compact = dynarray_read_compact(compact_file.get());
-    EXPECT_EQ(compact.count, c.count);
-    EXPECT_EQ(compact.element_size, 3u);
-    EXPECT_EQ(compact.min_capacity, 1u);
-    EXPECT_EQ(compact.capacity, c.compact_capacity) << "count " << c.count;
-    EXPECT_EQ(compact.mirror, nullptr);
-    EXPECT_EQ(elements_of(compact), elements_of(array));
-
-    dynarray_release(compact);
-    dynarray_release(full);
+    for (const Layout& layout : layouts) {
+      const File file = scratch_file();
+      layout.write(&array, file.get());
+      std::rewind(file.get());
+      DynArray restored = layout.read(file.get());
+      const std::string name = std::string(layout.name) + ", count " + std::to_string(c.count);
+      EXPECT_EQ(restored.count, c.count) << name;
+      EXPECT_EQ(restored.element_size, 3u) << name;
+      EXPECT_EQ(restored.min_capacity, layout.keeps_settings ? c.min_capacity : 1u) << name;
+      EXPECT_EQ(restored.min_fill_percent, 60.0f) << name;
+      EXPECT_EQ(restored.capacity, layout.keeps_settings ? c.full_capacity : c.compact_capacity)
+          << name;
+      EXPECT_EQ(restored.mirror, nullptr) << name;
+      EXPECT_EQ(elements_of(restored), elements_of(array)) << name;
+      dynarray_release(restored);
+    }
     dynarray_release(array);
   }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,12 @@ namespace {
 // Elements are single characters, so an array reads as a string.
 std::string contents(const DynArray& array) {
   return std::string(static_cast<const char*>(array.data), array.count);
+}
+
+// count, capacity, min_capacity, element_size, min_fill_percent.
+auto fields(const DynArray& array) {
+  return std::tuple(array.count, array.capacity, array.min_capacity, array.element_size,
+                    array.min_fill_percent);
 }
 
 DynArray array_of(const std::string& elements) {
@@ -38,11 +45,7 @@ TEST(DynArrayTest, CreateGivesOneSlotAndTheDefaults) {
   DynArray array = dynarray_create(24);
   EXPECT_NE(array.data, nullptr);
   EXPECT_EQ(array.mirror, nullptr);
-  EXPECT_EQ(array.count, 0u);
-  EXPECT_EQ(array.capacity, 1u);
-  EXPECT_EQ(array.min_capacity, 1u);
-  EXPECT_EQ(array.element_size, 24u);
-  EXPECT_EQ(array.min_fill_percent, 60.0f);
+  EXPECT_EQ(fields(array), std::tuple(0u, 1u, 1u, 24u, 60.0f));
   dynarray_release(array);
 }
 
@@ -215,11 +218,7 @@ TEST(DynArrayTest, CloneCopiesTheWholeBlockWithoutTheMirror) {
   DynArray copy = dynarray_clone(source);
   EXPECT_NE(copy.data, source.data);
   EXPECT_EQ(copy.mirror, nullptr);
-  EXPECT_EQ(copy.count, 7u);
-  EXPECT_EQ(copy.capacity, 8u);
-  EXPECT_EQ(copy.min_capacity, 2u);
-  EXPECT_EQ(copy.element_size, 1u);
-  EXPECT_EQ(copy.min_fill_percent, 50.0f);
+  EXPECT_EQ(fields(copy), std::tuple(7u, 8u, 2u, 1u, 50.0f));
   EXPECT_EQ(std::memcmp(copy.data, source.data, 8), 0);
   dynarray_release(copy);
   EXPECT_EQ(mirror, source.data);

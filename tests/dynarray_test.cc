@@ -288,6 +288,13 @@ TEST(DynArrayTest, UnallocatableBlocksLeaveTheArrayAsItWas) {
     EXPECT_EQ(mirror, block) << c.name;
   }
 
+  // As made by a create whose block was refused: appending tries again.
+  DynArray unmade = {nullptr, nullptr, 0, 0, 1, 1, 60.0f};
+  EXPECT_EQ(dynarray_append(&unmade, "a"), 0u);
+  EXPECT_EQ(contents(unmade), "a");
+  EXPECT_EQ(unmade.capacity, 1u);
+  dynarray_release(unmade);
+
   DynArray clearing = {block, nullptr, 2, 4, kMax, kMax, 60.0f};
   dynarray_clear(&clearing);
   EXPECT_EQ(clearing.count, 0u);

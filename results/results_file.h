@@ -30,4 +30,33 @@ ResultRecord read_result_record(std::FILE* stream);
 // standard output. Returns the records in file order; the caller owns them.
 DynArray load_results(const char* path);
 
+// ---- Checked forms ----------------------------------------------------------
+// The functions above have no failure path: a line, a copy or the record list
+// that cannot be allocated ends them as the end of the file would. These forms
+// tell that apart, so that a caller can refuse a reading that is not whole.
+
+enum class ResultsStatus {
+  kOk,              // read up to the end of the file
+  kOutOfMemory,     // a line, a header copy or the record list did not fit
+  kTooManyRecords,  // more records than a count can show
+  kReadError,       // the stream reported an error
+};
+
+// What a failure is called in a message: "out of memory" and so on.
+const char* results_status_text(ResultsStatus status);
+
+// Whether the trimmed line matches the header grammar: zero or more groups of
+// name characters (letters, digits, "#"), "=", digits and ";".
+bool is_header_line(const char* line);
+
+// As read_line; *line is null at the end of the file and on failure. A file
+// that became shorter than a line counted in it ends at what is left.
+ResultsStatus read_line_checked(std::FILE* stream, char** line);
+// As read_result_record; *record is the end record at the end and on failure.
+ResultsStatus read_result_record_checked(std::FILE* stream, ResultRecord* record);
+// As load_results. On failure nothing stays allocated: *records is an empty
+// array without storage (releasing it is harmless), and the final text is not
+// written.
+ResultsStatus load_results_checked(const char* path, DynArray* records);
+
 #endif  // RIRAVUVAVU_RESULTS_RESULTS_FILE_H_

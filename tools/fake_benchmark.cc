@@ -17,17 +17,17 @@
 
 namespace {
 
-constexpr double kDefaultRate = 2.0;     // Mpts per second
+constexpr double kDefaultRate = 2.0;    // Mpts per second
 constexpr double kDefaultPeriod = 0.5;  // seconds between jobs
 constexpr int kFirstJob = 1000;
 // Work is counted in units of 0.0001 Mpts, the precision of the value lines.
 constexpr double kUnitsPerMpts = 10000.0;
 
-// Reads a positive finite number that is the whole of text.
-bool parse_positive(std::string_view text, double* value) {
+// Reads a number in [low, high] that is the whole of text.
+bool parse_number(std::string_view text, double low, double high, double* value) {
   const char* end = text.data() + text.size();
   auto [rest, error] = std::from_chars(text.data(), end, *value);
-  return error == std::errc() && rest == end && std::isfinite(*value) && *value > 0.0;
+  return error == std::errc() && rest == end && *value >= low && *value <= high;
 }
 
 std::string format_units(std::int64_t units) {
@@ -71,9 +71,12 @@ bool append_to_results(const std::string& text) {
 int main(int argc, char** argv) {
   double rate = kDefaultRate;
   double period = kDefaultPeriod;
-  if (argc > 3 || (argc > 1 && !parse_positive(argv[1], &rate)) ||
-      (argc > 2 && !parse_positive(argv[2], &period))) {
-    std::fprintf(stderr, "usage: %s [mpts-per-second] [seconds-per-job]\n", argv[0]);
+  if (argc > 3 || (argc > 1 && !parse_number(argv[1], 0.001, 1e6, &rate)) ||
+      (argc > 2 && !parse_number(argv[2], 0.01, 3600.0, &period))) {
+    std::fprintf(stderr,
+                 "usage: %s [mpts-per-second] [seconds-per-job]\n"
+                 "  0.001 to 1000000 Mpts/s (default 2), 0.01 to 3600 s per job (default 0.5)\n",
+                 argv[0]);
     return 2;
   }
   std::printf(

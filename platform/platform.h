@@ -140,6 +140,35 @@ BOOL FlushConsoleInputBuffer(HANDLE console);
 BOOL ReadConsoleA(HANDLE console, void* buffer, DWORD to_read, DWORD* read, void* input_control);
 BOOL ReadConsoleW(HANDLE console, void* buffer, DWORD to_read, DWORD* read, void* input_control);
 
+// Test hooks: the console calls act on an in-memory screen buffer with the
+// Windows console's rules instead of the controlling terminal. The model
+// starts with blank cells in attribute 7, the cursor at column 0, row 0, a
+// cursor of size 25 and the input mode of processed, line and echo input.
+// Coordinates are 0-based, as in the Win32 calls.
+void platform_use_screen_model(int columns, int rows, SMALL_RECT window);
+// No console at all: CreateFileA fails for both devices.
+void platform_use_no_console();
+// Back to the controlling terminal (the default).
+void platform_use_terminal();
+// Makes the model's calls named in the mask fail, until the next setting.
+constexpr unsigned kModelFailBufferInfo = 1;  // GetConsoleScreenBufferInfo
+constexpr unsigned kModelFailGetMode = 2;     // GetConsoleMode
+constexpr unsigned kModelFailSetMode = 4;     // SetConsoleMode
+constexpr unsigned kModelFailReadOutput = 8;  // ReadConsoleOutputA/W
+constexpr unsigned kModelFailWriteOutput = 16;
+constexpr unsigned kModelFailReadConsole = 32;  // ReadConsoleA/W
+void platform_model_fail_calls(unsigned calls);
+// A cell of the model, the character in UnicodeChar.
+CHAR_INFO platform_model_cell(int column, int row);
+CONSOLE_CURSOR_INFO platform_model_cursor_info();
+// Keys already typed: a flush of the input buffer discards them.
+void platform_model_type_ahead(const WCHAR* keys);
+// Keys the user types once a read waits for input; a read that finds no key
+// and none to come fails.
+void platform_model_type_while_reading(const WCHAR* keys);
+// Keys typed and not yet read or discarded.
+int platform_model_pending_keys();
+
 // Timing: the counter counts nanoseconds since system start (CLOCK_BOOTTIME,
 // or CLOCK_MONOTONIC where that is missing); the tick count is milliseconds
 // since start, wrapping at 2^32.

@@ -4,6 +4,8 @@
 // junk lines mixed in. It runs until it is stopped (Ctrl+C).
 //
 // Usage: riravuvavu-fake-benchmark [mpts-per-second] [seconds-per-job]
+// (defaults 2 and 0.5: jobs of 0.5 to 1.5 Mpts, 1 Mpts on average)
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -18,7 +20,9 @@
 namespace {
 
 constexpr double kDefaultRate = 2.0;    // Mpts per second
-constexpr double kDefaultPeriod = 0.5;  // seconds between jobs
+constexpr double kDefaultPeriod = 0.5;  // seconds per job, on average
+// Job sizes lie within this fraction either side of the mean.
+constexpr double kJobSpread = 0.5;
 constexpr int kFirstJob = 1000;
 // Work is counted in units of 0.0001 Mpts, the precision of the value lines.
 constexpr double kUnitsPerMpts = 10000.0;
@@ -40,7 +44,7 @@ std::string format_units(std::int64_t units) {
 // One finished job: its header line and its value line, the Mpts after the
 // first "(". Every tenth job is followed by a timing record, whose "(" number
 // must not count, and every seventh is preceded by a line that is no record.
-std::string job_text(int job, std::int64_t units) {
+std::string job_text(std::int64_t job, std::int64_t units) {
   std::string text;
   if (job % 7 == 0) {
     text += "checkpoint written, queue depth " + std::to_string(job % 5) + "\n";
@@ -79,28 +83,35 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
+  const double mean_mpts = rate * period;
   std::printf(
-      "fake benchmark: appending %.2f Mpts/s = %.0f kpts/sec to results.dat "
-      "(a job every %.2f s, timing records and junk lines mixed in)\n",
-      rate, rate * 1000.0, period);
+      "fake benchmark: appending %.2f Mpts/s = %.0f kpts/sec to results.dat (jobs of %.2f to "
+      "%.2f Mpts, finished as the work is done; timing records and junk lines mixed in)\n",
+      rate, rate * 1000.0, mean_mpts * (1.0 - kJobSpread), mean_mpts * (1.0 + kJobSpread));
   std::fflush(stdout);
 
-  // Each job's Mpts is the step between rounded running totals, so the sum of
-  // the written values never drifts from rate x time.
+  // Jobs differ in size, as real ones do, and each is appended when the steady
+  // rate has done its work: the file then holds rate x time less at most the
+  // job in progress. Sizes are counted in whole units so that the values
+  // written add up exactly to the running total the timing follows.
   const auto start = std::chrono::steady_clock::now();
-  const std::chrono::duration<double> step(period);
-  std::int64_t written_units = 0;
-  for (std::int64_t done = 1;; ++done) {
+  std::int64_t total_units = 0;
+  std::uint32_t size_state = 12345;
+  for (std::int64_t job = kFirstJob;; ++job) {
+    size_state = size_state * 1664525u + 1013904223u;  // Numerical Recipes' generator
+    const double fraction = static_cast<double>(size_state >> 8) / static_cast<double>(1u << 24);
+    const double job_mpts = mean_mpts * (1.0 - kJobSpread + 2.0 * kJobSpread * fraction);
+    const std::int64_t job_units =
+        std::max<std::int64_t>(1, std::llround(job_mpts * kUnitsPerMpts));
+    total_units += job_units;
+    const std::chrono::duration<double> done_at(static_cast<double>(total_units) / kUnitsPerMpts /
+                                                rate);
     std::this_thread::sleep_until(
-        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(step * done));
-    const auto total_units =
-        std::llround(rate * period * static_cast<double>(done) * kUnitsPerMpts);
-    const int job = kFirstJob + static_cast<int>(done % 1000000);
-    if (!append_to_results(job_text(job, total_units - written_units))) {
+        start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(done_at));
+    if (!append_to_results(job_text(job, job_units))) {
       std::fprintf(stderr, "fake benchmark: cannot append to results.dat: %s\n",
                    std::strerror(errno));
       return 1;
     }
-    written_units = total_units;
   }
 }

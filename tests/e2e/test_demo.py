@@ -14,7 +14,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 HEADER = "Uptime (secs),Mpts in file,Estimate kpts/sec"
 # Seconds of sampling after the baseline before the estimate is judged: the
 # benchmark appends whole jobs, so a short span can be off by one job.
-SETTLING_SECONDS = 10
+SETTLING_SECONDS = 16
 TOLERANCE = 0.10
 
 

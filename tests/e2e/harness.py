@@ -64,7 +64,8 @@ def wait_until(condition, timeout=30.0, what="condition"):
 class Monitor:
     """The monitor running in `folder`, its output captured in files."""
 
-    def __init__(self, folder, *arguments, env=None):
+    def __init__(self, folder, *arguments, env=None, **popen_options):
+        """popen_options go to subprocess.Popen (preexec_fn, for example)."""
         self.folder = folder
         self.stdout_path = os.path.join(folder, ".stdout")
         self.stderr_path = os.path.join(folder, ".stderr")
@@ -77,6 +78,7 @@ class Monitor:
                 stderr=err,
                 env=env,
                 start_new_session=True,
+                **popen_options,
             )
 
     def stdout(self):
@@ -135,8 +137,8 @@ class ScratchTest(unittest.TestCase):
             monitor.stop()
         self._scratch.cleanup()
 
-    def start(self, *arguments, env=None):
-        monitor = Monitor(self.folder, *arguments, env=env)
+    def start(self, *arguments, env=None, **popen_options):
+        monitor = Monitor(self.folder, *arguments, env=env, **popen_options)
         self.monitors.append(monitor)
         return monitor
 

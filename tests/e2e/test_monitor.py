@@ -85,7 +85,7 @@ class MonitorTest(harness.ScratchTest):
         # Every text of the run, byte for byte where the clock does not enter.
         self.assertRegex(
             monitor.stdout(),
-            "^" + re.escape(text("RiravUvavu started.  Interval = 1.0 sec\n\n"))
+            "(?s)^" + re.escape(text("RiravUvavu started.  Interval = 1.0 sec\n\n"))
             + re.escape(LOADING) + ".*" + re.escape(LOADING + LOADING + " File empty")
             + r"uptime\+[0-9]+   No change in file size\r",
         )

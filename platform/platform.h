@@ -10,6 +10,7 @@
 #ifndef RIRAVUVAVU_PLATFORM_PLATFORM_H_
 #define RIRAVUVAVU_PLATFORM_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -184,6 +185,12 @@ void Sleep(DWORD milliseconds);
 // 2 GiB can be read where long has 32 bits. Same results as ftell and fseek.
 std::int64_t platform_tell(std::FILE* stream);
 int platform_seek(std::FILE* stream, std::int64_t offset, int origin);
+
+// Large blocks: working memory of many megabytes, taken from the system in
+// the largest pages it offers, so that filling a block costs few page
+// faults. Null when the block cannot be had; release with the same size.
+void* platform_allocate_large(std::size_t size);
+void platform_release_large(void* block, std::size_t size);
 
 // Process start-up, called first thing in main on every platform: sets the
 // floating-point precision to a 64-bit significand with rounding to nearest,

@@ -34,7 +34,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -461,14 +460,9 @@ int terminal_open(bool inheritable) {
 }
 
 bool terminal_is_controlling(int fd) {
-  const int tty = terminal_open(false);
-  if (tty < 0) return false;
-  struct stat ours {};
-  struct stat theirs {};
-  const bool same = fstat(tty, &ours) == 0 && fstat(fd, &theirs) == 0 && S_ISCHR(theirs.st_mode) &&
-                    ours.st_rdev == theirs.st_rdev;
-  close(tty);
-  return same;
+  // Succeeds only for the caller's controlling terminal; comparing devices
+  // would not do, since /dev/tty is a device of its own.
+  return isatty(fd) != 0 && tcgetsid(fd) != -1;
 }
 
 bool terminal_query(int fd, CONSOLE_SCREEN_BUFFER_INFO* info) {

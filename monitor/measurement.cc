@@ -1,6 +1,12 @@
 // The measurement: which records of the results file count, the Mpts each one
 // holds, and their total.
 //
+// take_measurement reads the file into a record list, drops the timed records
+// and sums the rest. measure_results_file, which the sampling loop calls,
+// comes to the same total without the list: it scans the file in blocks,
+// keeps only each record's Mpts and whether it is timed, and then replays the
+// drop on those numbers, so that they are added in the same order.
+//
 // Partial sums are carried in long double and stored as double, so that every
 // addition is rounded first to a 64-bit significand and then to double. That
 // is x87 double-extended on x86-64 (Linux, macOS on Intel, mingw-w64), which
@@ -8,17 +14,28 @@
 // (MSVC, AArch64 macOS) each sum is rounded once; where it is IEEE quad
 // (AArch64 Linux) first to 113 bits. Both can differ from x86-64 in the last
 // bit of a total.
+#include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "monitor/monitor.h"
+#include "platform/platform.h"
 
 namespace {
 
+constexpr char kTimeText[] = "#time=";
+constexpr char kByText[] = " by ";
+constexpr std::size_t kTimeLength = sizeof kTimeText - 1;
+constexpr std::size_t kByLength = sizeof kByText - 1;
+
 bool is_timed_record(const char* value_line) {
-  return std::strstr(value_line, "#time=") != nullptr && std::strstr(value_line, " by ") != nullptr;
+  return std::strstr(value_line, kTimeText) != nullptr &&
+         std::strstr(value_line, kByText) != nullptr;
 }
 
 double add_rounded(double total, double mpts) {
@@ -40,6 +57,414 @@ void report_skipped_sample(const char* results_path, ResultsStatus status) {
                results_status_text(status));
 }
 
+// ---- Value lines without the record list -------------------------------------
+
+// C-locale white space, which the number conversion skips.
+bool is_space(unsigned char byte) {
+  return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+bool is_digit(unsigned char byte) {
+  return byte >= '0' && byte <= '9';
+}
+bool is_letter(unsigned char byte) {
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+}
+// Bytes that trimming removes (0 never stands inside a line).
+bool is_trimmed(unsigned char byte) {
+  return byte <= ' ';
+}
+
+// Whether text[0, length) holds needle.
+bool contains_text(const char* text, std::size_t length, const char* needle,
+                   std::size_t needle_length) {
+  if (length < needle_length) return false;
+  const char* const last_start = text + (length - needle_length);
+  for (const char* at = text; at <= last_start;) {
+    const void* found = std::memchr(at, needle[0], static_cast<std::size_t>(last_start - at) + 1);
+    if (found == nullptr) return false;
+    at = static_cast<const char*>(found);
+    if (std::memcmp(at, needle, needle_length) == 0) return true;
+    ++at;
+  }
+  return false;
+}
+
+// Exact powers of ten in double.
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// atof(text). A plain decimal of up to 19 digits whose digits fit a double
+// exactly is one correctly rounded division by an exact power of ten (Clinger's
+// fast path), which is what a correctly rounding strtod returns; everything
+// else (exponents, hexadecimal, inf and nan, long digit strings, no number) is
+// left to strtod. The shortcut needs double arithmetic without excess
+// precision.
+double parse_number(const char* text) {
+  if constexpr (FLT_EVAL_METHOD == 0) {
+    const auto* cursor = reinterpret_cast<const unsigned char*>(text);
+    while (is_space(*cursor)) ++cursor;
+    const bool negative = *cursor == '-';
+    if (*cursor == '-' || *cursor == '+') ++cursor;
+    std::uint64_t digits = 0;
+    int digit_count = 0;
+    int fraction_digits = 0;
+    for (; is_digit(*cursor) && digit_count < 19; ++cursor, ++digit_count) {
+      digits = digits * 10 + (*cursor - '0');
+    }
+    if (*cursor == '.') {
+      ++cursor;
+      for (; is_digit(*cursor) && digit_count < 19; ++cursor, ++digit_count, ++fraction_digits) {
+        digits = digits * 10 + (*cursor - '0');
+      }
+    }
+    constexpr std::uint64_t kExactDigits = std::uint64_t{1} << 53;
+    if (digit_count > 0 && !is_digit(*cursor) && !is_letter(*cursor) && *cursor != '.' &&
+        digits <= kExactDigits && fraction_digits < 23) {
+      const double value = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
+      return negative ? -value : value;
+    }
+  }
+  return std::strtod(text, nullptr);
+}
+
+// Sixteen bytes compared at once; GCC and Clang turn these into the target's
+// vector instructions.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Lanes16 = decltype(std::declval<Bytes16>() == std::declval<Bytes16>());
+
+std::size_t first_lane(std::uint64_t lanes) {
+  const int bit = std::endian::native == std::endian::little ? std::countr_zero(lanes)
+                                                             : std::countl_zero(lanes);
+  return static_cast<std::size_t>(bit) / 8;
+}
+
+// Where the first "(" and the first "#" of text[0, length) stand; length for
+// one that is not there.
+struct LineMarks {
+  std::size_t parenthesis;
+  std::size_t hash;
+};
+
+LineMarks find_marks(const char* text, std::size_t length) {
+  LineMarks marks{length, length};
+  std::size_t at = 0;
+  for (; at + 16 <= length; at += 16) {
+    Bytes16 bytes;
+    std::memcpy(&bytes, text + at, sizeof bytes);
+    const Lanes16 parentheses = bytes == '(';
+    const Lanes16 hashes = bytes == '#';
+    std::uint64_t lanes[4];
+    std::memcpy(lanes, &parentheses, 16);
+    std::memcpy(lanes + 2, &hashes, 16);
+    if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) == 0) continue;
+    for (std::size_t half = 0; half < 2; ++half) {
+      if (marks.parenthesis == length && lanes[half] != 0) {
+        marks.parenthesis = at + half * 8 + first_lane(lanes[half]);
+      }
+      if (marks.hash == length && lanes[2 + half] != 0) {
+        marks.hash = at + half * 8 + first_lane(lanes[2 + half]);
+      }
+    }
+    if (marks.parenthesis < length && marks.hash < length) return marks;
+  }
+  for (; at < length; ++at) {
+    if (text[at] == '(' && marks.parenthesis == length) marks.parenthesis = at;
+    if (text[at] == '#' && marks.hash == length) marks.hash = at;
+  }
+  return marks;
+}
+
+// A whole value line, held as a C string: whether it is timed, and its Mpts,
+// the number after its first "(". Trimming never changes the number: it ends
+// before any trailing byte that trimming would remove.
+struct WholeLine {
+  bool timed;
+  double mpts;
+};
+
+WholeLine digest_whole_line(const char* line, std::size_t length) {
+  while (length > 0 && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
+  const LineMarks marks = find_marks(line, length);
+  if (marks.hash < length &&
+      contains_text(line + marks.hash, length - marks.hash, kTimeText, kTimeLength) &&
+      contains_text(line, length, kByText, kByLength)) {
+    return {true, 0.0};
+  }
+  return {false, marks.parenthesis < length ? parse_number(line + marks.parenthesis + 1) : 0.0};
+}
+
+// Whether text[0, length) holds a byte that trimming keeps.
+bool has_kept_byte(const char* text, std::size_t length) {
+  for (std::size_t at = 0; at < length; ++at) {
+    if (!is_trimmed(static_cast<unsigned char>(text[at]))) return true;
+  }
+  return false;
+}
+
+// Bytes that can stand in the text that atof reads after leading white space:
+// digits, signs, the point, letters (exponents, hexadecimal digits, inf, nan)
+// and what a nan's parentheses hold.
+bool may_continue_number(unsigned char byte) {
+  return is_digit(byte) || is_letter(byte) || byte == '+' || byte == '-' || byte == '.' ||
+         byte == '_' || byte == '(' || byte == ')';
+}
+
+// A value line longer than a block, taken piece by piece: what the filter
+// and the Mpts need of it, with the last few bytes of the pieces before for
+// texts that straddle two pieces. " by " counts only when a byte that
+// trimming keeps follows it somewhere in the line.
+class LongValueLine {
+ public:
+  LongValueLine() = default;
+  LongValueLine(const LongValueLine&) = delete;
+  LongValueLine& operator=(const LongValueLine&) = delete;
+  ~LongValueLine() { std::free(number_); }
+
+  bool take(const char* text, std::size_t length);
+  bool timed() const { return time_found_ && by_found_; }
+  double mpts() const;
+  void reset();
+
+ private:
+  enum class Number : unsigned char { kNoParenthesis, kSpaces, kDigits, kDone };
+
+  void find_texts(const char* text, std::size_t length);
+  bool collect_number(const char* text, std::size_t length);
+  bool append_to_number(const char* text, std::size_t length);
+
+  static constexpr std::size_t kTailSize = kTimeLength - 1;
+  char tail_[kTailSize] = {};
+  std::size_t tail_length_ = 0;
+  bool time_found_ = false;
+  bool by_found_ = false;
+  bool by_pending_ = false;  // " by " seen, no kept byte after it yet
+  Number number_state_ = Number::kNoParenthesis;
+  char* number_ = nullptr;  // the text after "(" and its white space
+  std::size_t number_length_ = 0;
+  std::size_t number_capacity_ = 0;
+};
+
+void LongValueLine::reset() {
+  tail_length_ = 0;
+  time_found_ = by_found_ = by_pending_ = false;
+  number_state_ = Number::kNoParenthesis;
+  number_length_ = 0;
+}
+
+bool LongValueLine::take(const char* text, std::size_t length) {
+  find_texts(text, length);
+  return collect_number(text, length);
+}
+
+void LongValueLine::find_texts(const char* text, std::size_t length) {
+  if (by_pending_ && has_kept_byte(text, length)) by_found_ = true;
+
+  // Texts that begin in the tail and end in this piece.
+  char seam[2 * kTailSize];
+  const std::size_t head = length < kTailSize ? length : kTailSize;
+  std::memcpy(seam, tail_, tail_length_);
+  std::memcpy(seam + tail_length_, text, head);
+  const std::size_t seam_length = tail_length_ + head;
+  if (contains_text(seam, seam_length, kTimeText, kTimeLength)) time_found_ = true;
+  for (std::size_t start = 0; start < tail_length_ && start + kByLength <= seam_length; ++start) {
+    if (start + kByLength <= tail_length_) continue;  // found with the piece before
+    if (std::memcmp(seam + start, kByText, kByLength) != 0) continue;
+    const std::size_t after = start + kByLength - tail_length_;  // in this piece
+    if (has_kept_byte(text + after, length - after)) {
+      by_found_ = true;
+    } else {
+      by_pending_ = true;
+    }
+  }
+
+  if (!time_found_ && contains_text(text, length, kTimeText, kTimeLength)) time_found_ = true;
+  if (!by_found_) {
+    // The first " by " of the piece has the most bytes after it.
+    for (std::size_t start = 0; start + kByLength <= length; ++start) {
+      const void* found = std::memchr(text + start, ' ', length - kByLength + 1 - start);
+      if (found == nullptr) break;
+      start = static_cast<std::size_t>(static_cast<const char*>(found) - text);
+      if (std::memcmp(text + start, kByText, kByLength) != 0) continue;
+      if (has_kept_byte(text + start + kByLength, length - start - kByLength)) {
+        by_found_ = true;
+      } else {
+        by_pending_ = true;
+      }
+      break;
+    }
+  }
+
+  // Keep the last bytes of everything so far.
+  char joined[2 * kTailSize];
+  std::memcpy(joined, tail_, tail_length_);
+  const std::size_t from = length > kTailSize ? length - kTailSize : 0;
+  std::memcpy(joined + tail_length_, text + from, length - from);
+  const std::size_t joined_length = tail_length_ + (length - from);
+  tail_length_ = joined_length < kTailSize ? joined_length : kTailSize;
+  std::memcpy(tail_, joined + joined_length - tail_length_, tail_length_);
+}
+
+bool LongValueLine::collect_number(const char* text, std::size_t length) {
+  std::size_t at = 0;
+  if (number_state_ == Number::kNoParenthesis) {
+    const void* parenthesis = std::memchr(text, '(', length);
+    if (parenthesis == nullptr) return true;
+    at = static_cast<std::size_t>(static_cast<const char*>(parenthesis) - text) + 1;
+    number_state_ = Number::kSpaces;
+  }
+  if (number_state_ == Number::kSpaces) {
+    while (at < length && is_space(static_cast<unsigned char>(text[at]))) ++at;
+    if (at == length) return true;
+    number_state_ = Number::kDigits;
+  }
+  if (number_state_ == Number::kDigits) {
+    const std::size_t start = at;
+    while (at < length && may_continue_number(static_cast<unsigned char>(text[at]))) ++at;
+    if (at < length) number_state_ = Number::kDone;
+    return append_to_number(text + start, at - start);
+  }
+  return true;
+}
+
+bool LongValueLine::append_to_number(const char* text, std::size_t length) {
+  if (number_length_ + length + 1 > number_capacity_) {
+    std::size_t capacity = number_capacity_ < 32 ? 32 : number_capacity_;
+    while (capacity < number_length_ + length + 1) {
+      if (capacity > SIZE_MAX / 2) return false;
+      capacity *= 2;
+    }
+    char* grown = static_cast<char*>(std::realloc(number_, capacity));
+    if (grown == nullptr) return false;
+    number_ = grown;
+    number_capacity_ = capacity;
+  }
+  std::memcpy(number_ + number_length_, text, length);
+  number_length_ += length;
+  number_[number_length_] = '\0';
+  return true;
+}
+
+double LongValueLine::mpts() const {
+  if (number_state_ == Number::kNoParenthesis) return 0.0;
+  return number_length_ == 0 ? 0.0 : parse_number(number_);
+}
+
+// Each record's Mpts and whether it is timed, in file order. The numbers are
+// kept in blocks of 2 MiB taken straight from the system (see
+// platform_allocate_large), so that the store never copies itself while it
+// grows and filling it costs few page faults.
+class MptsStore {
+ public:
+  MptsStore() = default;
+  MptsStore(const MptsStore&) = delete;
+  MptsStore& operator=(const MptsStore&) = delete;
+  ~MptsStore() {
+    for (std::size_t chunk = 0; chunk < chunk_count_; ++chunk) {
+      platform_release_large(chunks_[chunk].mpts, sizeof(double) * kChunkSize);
+      std::free(chunks_[chunk].timed);
+    }
+    std::free(chunks_);
+  }
+
+  bool append(double mpts, bool timed);
+  double total() const;
+
+ private:
+  static constexpr std::size_t kChunkBits = 18;
+  static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
+  static constexpr std::size_t kSlotMask = kChunkSize - 1;
+  struct Chunk {
+    double* mpts;          // kChunkSize numbers
+    std::uint64_t* timed;  // one bit per number
+  };
+
+  double& mpts(std::size_t index) const {
+    return chunks_[index >> kChunkBits].mpts[index & kSlotMask];
+  }
+
+  Chunk* chunks_ = nullptr;
+  std::size_t chunk_count_ = 0;
+  std::size_t chunk_capacity_ = 0;
+  std::size_t count_ = 0;
+  std::size_t timed_count_ = 0;
+};
+
+bool MptsStore::append(double value, bool is_timed) {
+  const std::size_t slot = count_ & kSlotMask;
+  if (slot == 0) {
+    if (chunk_count_ == chunk_capacity_) {
+      const std::size_t capacity = chunk_capacity_ == 0 ? 16 : 2 * chunk_capacity_;
+      auto* grown = static_cast<Chunk*>(std::realloc(chunks_, capacity * sizeof(Chunk)));
+      if (grown == nullptr) return false;
+      chunks_ = grown;
+      chunk_capacity_ = capacity;
+    }
+    Chunk chunk{static_cast<double*>(platform_allocate_large(sizeof(double) * kChunkSize)),
+                static_cast<std::uint64_t*>(std::calloc(kChunkSize / 64, sizeof(std::uint64_t)))};
+    if (chunk.mpts == nullptr || chunk.timed == nullptr) {
+      platform_release_large(chunk.mpts, sizeof(double) * kChunkSize);
+      std::free(chunk.timed);
+      return false;
+    }
+    chunks_[chunk_count_++] = chunk;
+  }
+  const Chunk& chunk = chunks_[count_ >> kChunkBits];
+  chunk.mpts[slot] = value;
+  if (is_timed) {
+    chunk.timed[slot / 64] |= std::uint64_t{1} << (slot % 64);
+    ++timed_count_;
+  }
+  ++count_;
+  return true;
+}
+
+// drop_timed_records and the sum, replayed on the numbers. Walking from the
+// last record, a timed one takes the current last into its slot. A slot below
+// the final count is settled once the walk has passed it and is never moved
+// again, and the walk passes those slots in the order of the sum, from the
+// last to the first: both run in one pass.
+double MptsStore::total() const {
+  const std::size_t kept = count_ - timed_count_;
+  std::size_t count = count_;
+  double total = 0.0;
+  for (std::size_t chunk = chunk_count_; chunk-- > 0;) {
+    double* const numbers = chunks_[chunk].mpts;
+    const std::uint64_t* const timed = chunks_[chunk].timed;
+    const std::size_t first = chunk << kChunkBits;
+    for (std::size_t slot = count_ - first < kChunkSize ? count_ - first : kChunkSize;
+         slot-- > 0;) {
+      const std::size_t index = first + slot;
+      double value = numbers[slot];
+      if (((timed[slot / 64] >> (slot % 64)) & 1) != 0) {
+        value = mpts(count - 1);
+        if (index >= kept) numbers[slot] = value;
+        --count;
+      }
+      if (index < kept) total = add_rounded(total, value);
+    }
+  }
+  return total;
+}
+
+struct ScanMeasurement {
+  MptsStore store;
+  LongValueLine long_line;
+};
+
+bool take_value_piece(void* context, const ValuePiece& piece) {
+  auto* measurement = static_cast<ScanMeasurement*>(context);
+  if (piece.first && piece.last) {
+    const WholeLine line = digest_whole_line(piece.text, piece.length);
+    return measurement->store.append(line.mpts, line.timed);
+  }
+  LongValueLine& line = measurement->long_line;
+  if (piece.first) line.reset();
+  if (!line.take(piece.text, piece.length)) return false;
+  if (!piece.last) return true;
+  return measurement->store.append(line.timed() ? 0.0 : line.mpts(), line.timed());
+}
+
 }  // namespace
 
 void take_measurement(const char* results_path, double* uptime, double* total) {
@@ -51,18 +476,23 @@ void take_measurement(const char* results_path, double* uptime, double* total) {
   release_results(records);
 }
 
+ResultsStatus total_results_file(const char* results_path, std::size_t block_size, double* total) {
+  *total = 0.0;
+  ScanMeasurement measurement;
+  const ResultsStatus status =
+      scan_results(results_path, take_value_piece, &measurement, block_size);
+  if (status == ResultsStatus::kOk) *total = measurement.store.total();
+  return status;
+}
+
 bool measure_results_file(const char* results_path, double* uptime, double* total) {
   *total = 0.0;
   *uptime = uptime_seconds();
-  DynArray records{};
-  const ResultsStatus status = load_results_checked(results_path, &records);
+  const ResultsStatus status = total_results_file(results_path, kScanBlockSize, total);
   if (status != ResultsStatus::kOk) {
     report_skipped_sample(results_path, status);
     return false;
   }
-  drop_timed_records(&records);
-  *total = sum_mpts(records);
-  release_results(records);
   return true;
 }
 

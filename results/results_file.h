@@ -59,4 +59,35 @@ ResultsStatus read_result_record_checked(std::FILE* stream, ResultRecord* record
 // written.
 ResultsStatus load_results_checked(const char* path, DynArray* records);
 
+// ---- Streaming scan ---------------------------------------------------------
+// The loader's reading without the record list: the file is read in large
+// blocks, and each record's value line is handed to a visitor as it is found,
+// so memory does not grow with the file. The same lines make the same records
+// as with read_result_record, and the same texts reach standard output as with
+// load_results_checked (progress percentages from the same stream positions).
+
+// A piece of a record's value line: its bytes as they stand in the file, not
+// yet trimmed, without the terminator. A line that fits in a block comes as one
+// piece with first and last set and a zero stored after it, so that it can be
+// read as a C string. A longer line comes as several pieces in file order; the
+// last one may be empty.
+struct ValuePiece {
+  char* text;
+  std::size_t length;
+  bool first;
+  bool last;
+};
+
+// Takes one piece; returns false when it cannot keep what it needs of it (out
+// of memory), which ends the scan with kOutOfMemory.
+using ValuePieceVisitor = bool (*)(void* context, const ValuePiece& piece);
+
+// Bytes read at a time. Smaller blocks serve tests of lines across blocks.
+inline constexpr std::size_t kScanBlockSize = std::size_t{1} << 18;
+
+// Scans the file at path; visit sees every value line. On failure the final
+// text is not written; the visitor may have seen part of the file.
+ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* context,
+                           std::size_t block_size = kScanBlockSize);
+
 #endif  // RIRAVUVAVU_RESULTS_RESULTS_FILE_H_

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,23 @@ TEST(RecordMptsTest, ReadsTheNumberAfterTheFirstParenthesis) {
   }
 }
 
+// What a measurement showed on standard output and the total it found.
+struct Reading {
+  std::string texts;
+  double total;
+  bool operator==(const Reading& other) const {
+    return texts == other.texts && std::memcmp(&total, &other.total, sizeof total) == 0;
+  }
+};
+
+void PrintTo(const Reading& reading, std::ostream* out) {
+  *out << testing::PrintToString(reading.texts) << " total " << std::hexfloat << reading.total;
+}
+
+// Block sizes for the scan: the smallest, sizes that split lines, line ends
+// and texts at every place, and the monitor's own.
+constexpr std::size_t kBlockSizes[] = {2, 3, 7, 16, 61, 4096, kScanBlockSize};
+
 class MeasurementTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -88,12 +108,13 @@ class MeasurementTest : public testing::Test {
               (std::string("measurement_") + info->name() + "_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder_);
     path_ = (folder_ / "results.dat").string();
-    // The loader's texts are not looked at here.
+    // Standard output goes to a file, from which each reading takes its part.
+    output_path_ = folder_ / "out";
     std::fflush(stdout);
     saved_stdout_ = dup(1);
-    std::FILE* null_output = std::fopen((folder_ / "out").string().c_str(), "wb");
-    dup2(fileno(null_output), 1);
-    std::fclose(null_output);
+    std::FILE* output = std::fopen(output_path_.string().c_str(), "wb");
+    dup2(fileno(output), 1);
+    std::fclose(output);
   }
   void TearDown() override {
     std::fflush(stdout);
@@ -104,22 +125,52 @@ class MeasurementTest : public testing::Test {
 
   void write_results(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
 
-  // The total of both measurements, which must agree.
+  template <typename Action>
+  std::string output_of(Action action) {
+    std::fflush(stdout);
+    const auto before = std::filesystem::file_size(output_path_);
+    action();
+    std::fflush(stdout);
+    std::ifstream in(output_path_, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(before));
+    return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  Reading literal_reading() {
+    Reading reading{};
+    double uptime = -1.0;
+    reading.texts = output_of([&] { take_measurement(path_.c_str(), &uptime, &reading.total); });
+    EXPECT_GT(uptime, 0.0);
+    return reading;
+  }
+
+  Reading scanned_reading(std::size_t block_size) {
+    Reading reading{};
+    ResultsStatus status = ResultsStatus::kReadError;
+    reading.texts =
+        output_of([&] { status = total_results_file(path_.c_str(), block_size, &reading.total); });
+    EXPECT_EQ(status, ResultsStatus::kOk);
+    return reading;
+  }
+
+  // The total of take_measurement, after checking that the monitor's own
+  // measurement shows the same texts and finds the same total, bit for bit,
+  // whatever the block size.
   double total() {
+    const Reading expected = literal_reading();
+    for (std::size_t block_size : kBlockSizes) {
+      EXPECT_EQ(scanned_reading(block_size), expected) << "blocks of " << block_size;
+    }
     double uptime = -1.0;
     double total = -1.0;
-    take_measurement(path_.c_str(), &uptime, &total);
+    EXPECT_TRUE(measure_results_file(path_.c_str(), &uptime, &total));
     EXPECT_GT(uptime, 0.0);
-    double checked_uptime = -1.0;
-    double checked_total = -1.0;
-    EXPECT_TRUE(measure_results_file(path_.c_str(), &checked_uptime, &checked_total));
-    EXPECT_GE(checked_uptime, uptime);
-    EXPECT_EQ(std::memcmp(&checked_total, &total, sizeof total), 0)
-        << checked_total << " != " << total;
-    return total;
+    EXPECT_EQ(std::memcmp(&total, &expected.total, sizeof total), 0);
+    return expected.total;
   }
 
   std::filesystem::path folder_;
+  std::filesystem::path output_path_;
   std::string path_;
   int saved_stdout_ = -1;
 };
@@ -153,3 +204,97 @@ TEST_F(MeasurementTest, EachPartialSumIsRoundedToTheExtendedSignificandFirst) {
 }
 
 }  // namespace
+
+TEST_F(MeasurementTest, ScanReadsEveryLineEndAndOddLineAsTheLineReader) {
+  using namespace std::string_literals;
+  const std::vector<std::string> files = {
+      "a=1;\r\n(1.5)\r\nb=2;\r\n(2.5)\r\n",
+      "a=1;\n(1.5)\nb=2;\n(2.5)\n",
+      "a=1;\r(1.5)\rb=2;\r(2.5)\r",
+      "a=1;\0(1.5)\0b=2;\0(2.5)\0"s,
+      "a=1;\n\r(3)\r\nb=1;\r\r\n(4)",  // LF CR: an empty value line
+      "a=1;\n(1)\r",
+      "a=1;\n\r",  // a header, then a CR that is the last byte: no record
+      "a=1;\n",
+      "\n\n\r\n(6)\n",
+      "#time=1 by x (1)\na=1;\n(2)\nb=1;\n(3) #time=2 by y\n",  // timed first and last
+      "a=1;\n(2) #time=1 by \t \r\nb=1;\n(3) #time=1 by\n",     // " by " trimmed away
+      "a=1;\n#time=1 by                    x (9)\n",
+      "a=1;\nx by #time=5 (7)\nb=2;\n#time= by (8)\n",
+      "a=1; \t\x01\n(1)\n a=1;\n(2)\na=1\n(3)\na=\xe9;\n(4)\n",
+      "a=1;\n(1e3)\nb=1;\n(0x10)\nc=1;\n(-0)\nd=1;\n(nan)\ne=1;\n(inf)\n",
+      "a=1;\n( \t 7.25)\nb=1;\n(12345678901234567890.5)\nc=1;\n(.5)\nd=1;\n(5.)\n",
+      "a=1;\n(+3)\nb=1;\n(- 3)\nc=1;\n(1.5.5)\nd=1;\n(1,5)\ne=1;\n(0.1e)\nf=1;\n(1e+)\n",
+      "a=1;\n(00000000000000000000000001.5)\nb=1;\n(1.5Mpts)\nc=1;\n(2.5\x01)\nd=1;\n((3)\n",
+      "a=1;\n(0.1)\nb=1;\n(0.2)\nc=1;\n(0.3)\nd=1;\n(9007199254740993)\n",
+  };
+  for (const std::string& file : files) {
+    SCOPED_TRACE(testing::PrintToString(file));
+    write_results(file);
+    total();
+  }
+}
+
+// A results file of a few hundred records in every shape the reader meets:
+// all line ends, junk, headers that are none, timing records, numbers in
+// every form, and lines longer than small blocks.
+std::string generated_results(unsigned seed) {
+  std::mt19937 random(seed);
+  const auto pick = [&random](const auto& options) {
+    return options[random() % std::size(options)];
+  };
+  const std::string line_ends[] = {"\n", "\n", "\r\n", "\r", std::string(1, '\0')};
+  const std::string headers[] = {"#job=1234;n=56;k=7;", "a=1;",    "=;", "", " \t", "x=1",
+                                 "#job=1; n=2;",        "k=7;  \t"};
+  const std::string values[] = {"12.5 s, 3.1 Mpts/s (0.%05u Mpts) job",
+                                "#time=3.5 by host7 (%u.25 Mpts)",
+                                "(%ue3)",
+                                " by #time= (%u)",
+                                "x (%u.5) #time=2 by  \t",
+                                "#time=2 by                    x (%u)",
+                                "no number %u",
+                                "(abc %u)",
+                                "( -%u.125)",
+                                "(0x1p-%u Mpts)",
+                                "(%u23456789012345678901234)",
+                                "(1.%u)(2.5)"};
+  std::string file;
+  const int records = 250 + static_cast<int>(random() % 100);
+  for (int record = 0; record < records; ++record) {
+    if (random() % 10 == 0) file += "junk line " + std::to_string(random()) + pick(line_ends);
+    file += pick(headers) + pick(line_ends);
+    char value[128];
+    std::snprintf(value, sizeof value, pick(values).c_str(),
+                  static_cast<unsigned>(random() % 100000));
+    file += value;
+    if (random() % 40 == 0) file += std::string(100 + random() % 200, 'y') + " by x #time=1";
+    file += pick(line_ends);
+  }
+  switch (random() % 3) {
+    case 0:
+      file.pop_back();  // no terminator after the last line
+      break;
+    case 1:
+      file += "\r";
+      break;
+  }
+  return file;
+}
+
+TEST_F(MeasurementTest, ScanAgreesWithTheRecordListOnGeneratedFiles) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    write_results(generated_results(seed));
+    total();
+  }
+}
+
+TEST_F(MeasurementTest, LinesLongerThanTheMonitorsBlockAreReadWhole) {
+  const std::string long_text(kScanBlockSize + 1000, 'w');
+  std::string header;
+  while (header.size() <= kScanBlockSize) header += "abc=123;";
+  write_results("a=1;\n(1.5) " + long_text + " #time=1 by x\n" + long_text + "\n" + header +
+                "\r\n(2.5) " + long_text + "\nb=1;\n(" + std::string(kScanBlockSize, '1') +
+                ".5)\n");
+  total();
+}

@@ -168,6 +168,7 @@ class PlotTest(harness.ScratchTest):
             (["folder.log"], 1, "cannot read 'folder.log'"),
             (["header-only.log"], 1, "holds no data row"),
             (["benchcsv.log", "-o", "no-such-folder/chart.svg"], 1, "cannot write 'no-such-folder"),
+            (["benchcsv.log", "-o", "./benchcsv.log"], 1, "would overwrite it"),
             (["benchcsv.log", "other.log"], 2, "usage: riravuvavu-plot"),
             (["benchcsv.log", "-o"], 2, "usage: riravuvavu-plot"),
         ]
@@ -177,6 +178,7 @@ class PlotTest(harness.ScratchTest):
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(message, result.stderr.decode())
         self.assertEqual([name for name in os.listdir(self.folder) if name.endswith(".svg")], [])
+        self.assertEqual(self.read_file("benchcsv.log"), LOG)
 
     def test_garbage_never_crashes_it(self):
         generator = random.Random(7)

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "tools/plot/benchmark_log.h"
 #include "tools/plot/svg_chart.h"
@@ -108,6 +110,10 @@ int main(int argc, char** argv) {
     return fail("'" + log_path +
                 "' holds no data row yet (the monitor writes one at each sample at which "
                 "results.dat grew)");
+  }
+  std::error_code same_error;
+  if (std::filesystem::equivalent(log_path, svg_path, same_error)) {
+    return fail("'" + svg_path + "' is the log itself; the chart would overwrite it");
   }
   const std::string svg = render_throughput_svg(log, base_name(log_path));
   if (std::string reason = write_file(svg_path, svg); !reason.empty()) {

@@ -1,0 +1,220 @@
+// The console operations on a real Windows console (under Wine, the headless
+// console that the launcher gives every test): the device handles, blanking
+// while standard output goes to a pipe, and the prompts reading keys typed
+// into the console's input buffer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Our own handles on the console, to set up and to look at what the
+// operations did.
+struct ConsoleHandles {
+  ConsoleHandles()
+      : out(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr)),
+        in(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~ConsoleHandles() {
+    CloseHandle(out);
+    CloseHandle(in);
+  }
+  ConsoleHandles(const ConsoleHandles&) = delete;
+  ConsoleHandles& operator=(const ConsoleHandles&) = delete;
+
+  CONSOLE_SCREEN_BUFFER_INFO info() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(out, &info);
+    return info;
+  }
+  std::string row_text(SHORT row) const {
+    std::string text(info().dwSize.X, '\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterA(out, text.data(), static_cast<DWORD>(text.size()), COORD{0, row},
+                                &read);
+    text.resize(read);
+    return text;
+  }
+  std::vector<WORD> row_attributes(SHORT row) const {
+    std::vector<WORD> attributes(info().dwSize.X, 0);
+    DWORD read = 0;
+    ReadConsoleOutputAttribute(out, attributes.data(), static_cast<DWORD>(attributes.size()),
+                               COORD{0, row}, &read);
+    attributes.resize(read);
+    return attributes;
+  }
+  void fill_row(SHORT row, char character, WORD attribute) const {
+    DWORD written = 0;
+    FillConsoleOutputCharacterA(out, character, info().dwSize.X, COORD{0, row}, &written);
+    FillConsoleOutputAttribute(out, attribute, info().dwSize.X, COORD{0, row}, &written);
+  }
+
+  HANDLE out;
+  HANDLE in;
+};
+
+class WindowsConsoleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(console_.out, INVALID_HANDLE_VALUE) << "run the test through wine_launcher";
+    ASSERT_NE(console_.in, INVALID_HANDLE_VALUE);
+    SetConsoleTextAttribute(console_.out, 0x07);
+  }
+
+  ConsoleHandles console_;
+};
+
+TEST_F(WindowsConsoleTest, DevicesOpenWithInheritableHandles) {
+  for (const char* name : {"CONOUT$", "CONIN$"}) {
+    HANDLE handle = open_console_device(name);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << name;
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(handle, &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, static_cast<DWORD>(HANDLE_FLAG_INHERIT)) << name;
+    CloseHandle(handle);
+  }
+}
+
+TEST_F(WindowsConsoleTest, ClearToEolBlanksTheConsoleRowWhileStandardOutputIsAPipe) {
+  ASSERT_NE(GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)), static_cast<DWORD>(FILE_TYPE_CHAR))
+      << "standard output must not be the console here";
+  const SHORT row = 3;
+  const SHORT width = console_.info().dwSize.X;
+  console_.fill_row(row - 1, 'a', 0x07);
+  console_.fill_row(row, 'x', 0x07);
+  console_.fill_row(row + 1, 'z', 0x07);
+  SetConsoleCursorPosition(console_.out, COORD{4, row});
+  SetConsoleTextAttribute(console_.out, 0x1e);
+
+  console_clear_to_eol();
+
+  EXPECT_EQ(console_.row_text(row), "xxxx" + std::string(width - 4, ' '));
+  std::vector<WORD> attributes(width, 0x1e);
+  std::fill_n(attributes.begin(), 4, 0x07);
+  EXPECT_EQ(console_.row_attributes(row), attributes);
+  EXPECT_EQ(console_.row_text(row - 1), std::string(width, 'a'));
+  EXPECT_EQ(console_.row_text(row + 1), std::string(width, 'z'));
+  const COORD cursor = console_.info().dwCursorPosition;
+  EXPECT_EQ(cursor.X, 4);
+  EXPECT_EQ(cursor.Y, row);
+}
+
+// A key as the keyboard delivers it: the key's code, Ctrl if held, and the
+// character it types.
+struct Key {
+  WORD virtual_key;
+  DWORD control_keys;
+  WCHAR character;
+};
+
+constexpr Key kEnter{VK_RETURN, 0, L'\r'};
+
+void type_key(HANDLE input, const Key& key) {
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = TRUE;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = key.virtual_key;
+  record.Event.KeyEvent.dwControlKeyState = key.control_keys;
+  record.Event.KeyEvent.uChar.UnicodeChar = key.character;
+  DWORD written = 0;
+  WriteConsoleInputW(input, &record, 1, &written);
+}
+
+// Types one key into the console's input buffer whenever the buffer is empty
+// while a prompt has the input mode at 0, until the prompt has returned.
+// Keys typed before the prompt discards pending input are lost, so only the
+// keys that reach a read count: a prompt that reads eight keys returns the key
+// eight times, and a prompt that reads Enter returns at once.
+class KeyTyper {
+ public:
+  explicit KeyTyper(Key key) : thread_([this, key] { type(key); }) {}
+  ~KeyTyper() {
+    done_ = true;
+    thread_.join();
+  }
+  KeyTyper(const KeyTyper&) = delete;
+  KeyTyper& operator=(const KeyTyper&) = delete;
+
+ private:
+  void type(Key key) {
+    const ConsoleHandles console;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done_) {
+      DWORD mode = 1;
+      DWORD pending = 1;
+      GetConsoleMode(console.in, &mode);
+      GetNumberOfConsoleInputEvents(console.in, &pending);
+      const bool late = std::chrono::steady_clock::now() > give_up;
+      // A prompt that does not read raw keys one by one gets Enter in the
+      // end and returns something else, so the test fails rather than hangs.
+      if ((mode == 0 || late) && pending == 0) type_key(console.in, late ? kEnter : key);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+TEST_F(WindowsConsoleTest, PromptStoresEveryKeyUnprocessedUnechoedAndRestoresTheMode) {
+  // Keys are stored as they come: Enter ends the input, Backspace and Ctrl+C
+  // are characters like any other.
+  const struct {
+    Key key;
+    std::string expected;
+  } cases[] = {
+      {kEnter, ""},
+      {{'K', 0, L'k'}, std::string(8, 'k')},
+      {{VK_BACK, 0, L'\b'}, std::string(8, '\b')},
+      {{'C', LEFT_CTRL_PRESSED, L'\x03'}, std::string(8, '\x03')},
+  };
+  // A Ctrl+C that arrives while the input is processed must not end the test.
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  DWORD mode_before = 0;
+  GetConsoleMode(console_.in, &mode_before);
+  const SHORT row = 20;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.key.character));
+    console_.fill_row(row, ' ', 0x07);
+    console_.fill_row(row + 1, ' ', 0x07);
+    SetConsoleCursorPosition(console_.out, COORD{0, row});
+    // Typed before the prompt: discarded.
+    type_key(console_.in, {'E', 0, L'e'});
+
+    std::string answer;
+    {
+      const KeyTyper typer(c.key);
+      answer = console_prompt_hidden("Key: ");
+    }
+    EXPECT_EQ(answer, c.expected);
+    DWORD mode_after = 0;
+    GetConsoleMode(console_.in, &mode_after);
+    EXPECT_EQ(mode_after, mode_before);
+    EXPECT_EQ(console_.row_text(row), "Key: " + std::string(console_.info().dwSize.X - 5, ' '));
+    const COORD cursor = console_.info().dwCursorPosition;
+    EXPECT_EQ(cursor.X, 0);
+    EXPECT_EQ(cursor.Y, row + 1);
+  }
+  SetConsoleCtrlHandler(nullptr, FALSE);
+}
+
+TEST_F(WindowsConsoleTest, WidePromptReadsUtf16Units) {
+  std::wstring answer;
+  {
+    const KeyTyper typer({'X', 0, 0x0416});  // CYRILLIC CAPITAL LETTER ZHE
+    answer = console_prompt_hidden_wide(L"\x0416? ");
+  }
+  EXPECT_EQ(answer, std::wstring(8, 0x0416));
+}
+
+}  // namespace

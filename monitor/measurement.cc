@@ -94,39 +94,54 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// atof(text). A plain decimal of up to 19 digits whose digits fit a double
-// exactly is one correctly rounded division by an exact power of ten (Clinger's
-// fast path), which is what a correctly rounding strtod returns; everything
-// else (exponents, hexadecimal, inf and nan, long digit strings, no number) is
-// left to strtod. The shortcut needs double arithmetic without excess
-// precision.
-double parse_number(const char* text) {
+// The number that atof reads from a text. A plain decimal of up to 19 digits
+// whose digits fit a double exactly is held as those digits and the count of
+// them after the point: one correctly rounded division by an exact power of
+// ten (Clinger's fast path) gives the double that a correctly rounding strtod
+// returns. Everything else (exponents, hexadecimal, inf and nan, long digit
+// strings, no number) is the double that strtod returns. The shortcut needs
+// double arithmetic without excess precision.
+struct Mpts {
+  bool plain;
+  bool negative;
+  int fraction_digits;
+  std::uint64_t digits;
+  double value;  // when not plain
+};
+
+double value_of(const Mpts& mpts) {
+  if (!mpts.plain) return mpts.value;
+  const double value = static_cast<double>(mpts.digits) / kPowersOfTen[mpts.fraction_digits];
+  return mpts.negative ? -value : value;
+}
+
+Mpts parse_number(const char* text) {
   if constexpr (FLT_EVAL_METHOD == 0) {
     const auto* cursor = reinterpret_cast<const unsigned char*>(text);
     while (is_space(*cursor)) ++cursor;
-    const bool negative = *cursor == '-';
+    Mpts mpts{true, *cursor == '-', 0, 0, 0.0};
     if (*cursor == '-' || *cursor == '+') ++cursor;
-    std::uint64_t digits = 0;
     int digit_count = 0;
-    int fraction_digits = 0;
     for (; is_digit(*cursor) && digit_count < 19; ++cursor, ++digit_count) {
-      digits = digits * 10 + (*cursor - '0');
+      mpts.digits = mpts.digits * 10 + (*cursor - '0');
     }
     if (*cursor == '.') {
       ++cursor;
-      for (; is_digit(*cursor) && digit_count < 19; ++cursor, ++digit_count, ++fraction_digits) {
-        digits = digits * 10 + (*cursor - '0');
+      for (; is_digit(*cursor) && digit_count < 19; ++cursor, ++digit_count) {
+        mpts.digits = mpts.digits * 10 + (*cursor - '0');
+        ++mpts.fraction_digits;
       }
     }
     constexpr std::uint64_t kExactDigits = std::uint64_t{1} << 53;
     if (digit_count > 0 && !is_digit(*cursor) && !is_letter(*cursor) && *cursor != '.' &&
-        digits <= kExactDigits && fraction_digits < 23) {
-      const double value = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
-      return negative ? -value : value;
+        mpts.digits <= kExactDigits) {
+      return mpts;
     }
   }
-  return std::strtod(text, nullptr);
+  return Mpts{false, false, 0, 0, std::strtod(text, nullptr)};
 }
+
+constexpr Mpts kNoMpts{true, false, 0, 0, 0.0};
 
 // Sixteen bytes compared at once; GCC and Clang turn these into the target's
 // vector instructions.
@@ -180,7 +195,7 @@ LineMarks find_marks(const char* text, std::size_t length) {
 // before any trailing byte that trimming would remove.
 struct WholeLine {
   bool timed;
-  double mpts;
+  Mpts mpts;
 };
 
 WholeLine digest_whole_line(const char* line, std::size_t length) {
@@ -189,9 +204,9 @@ WholeLine digest_whole_line(const char* line, std::size_t length) {
   if (marks.hash < length &&
       contains_text(line + marks.hash, length - marks.hash, kTimeText, kTimeLength) &&
       contains_text(line, length, kByText, kByLength)) {
-    return {true, 0.0};
+    return {true, kNoMpts};
   }
-  return {false, marks.parenthesis < length ? parse_number(line + marks.parenthesis + 1) : 0.0};
+  return {false, marks.parenthesis < length ? parse_number(line + marks.parenthesis + 1) : kNoMpts};
 }
 
 // Whether text[0, length) holds a byte that trimming keeps.
@@ -223,7 +238,7 @@ class LongValueLine {
 
   bool take(const char* text, std::size_t length);
   bool timed() const { return time_found_ && by_found_; }
-  double mpts() const;
+  Mpts mpts() const;
   void reset();
 
  private:
@@ -345,104 +360,119 @@ bool LongValueLine::append_to_number(const char* text, std::size_t length) {
   return true;
 }
 
-double LongValueLine::mpts() const {
-  if (number_state_ == Number::kNoParenthesis) return 0.0;
-  return number_length_ == 0 ? 0.0 : parse_number(number_);
+Mpts LongValueLine::mpts() const {
+  if (number_state_ == Number::kNoParenthesis || number_length_ == 0) return kNoMpts;
+  return parse_number(number_);
 }
 
-// Each record's Mpts and whether it is timed, in file order. The numbers are
-// kept in blocks of 2 MiB taken straight from the system (see
-// platform_allocate_large), so that the store never copies itself while it
-// grows and filling it costs few page faults.
-class MptsStore {
+// Arrays that grow in blocks of 2 MiB taken straight from the system (see
+// platform_allocate_large): they never copy themselves while they grow, and
+// filling them costs few page faults.
+template <typename T>
+class BlockArray {
  public:
-  MptsStore() = default;
-  MptsStore(const MptsStore&) = delete;
-  MptsStore& operator=(const MptsStore&) = delete;
-  ~MptsStore() {
-    for (std::size_t chunk = 0; chunk < chunk_count_; ++chunk) {
-      platform_release_large(chunks_[chunk].mpts, sizeof(double) * kChunkSize);
-      std::free(chunks_[chunk].timed);
+  BlockArray() = default;
+  BlockArray(const BlockArray&) = delete;
+  BlockArray& operator=(const BlockArray&) = delete;
+  ~BlockArray() {
+    for (std::size_t block = 0; block < block_count_; ++block) {
+      platform_release_large(blocks_[block], kBlockBytes);
     }
-    std::free(chunks_);
+    std::free(blocks_);
   }
 
-  bool append(double mpts, bool timed);
+  std::size_t size() const { return size_; }
+  T& operator[](std::size_t index) const { return blocks_[index / kPerBlock][index % kPerBlock]; }
+
+  bool push_back(T value) {
+    if (size_ % kPerBlock == 0) {
+      if (block_count_ == block_capacity_) {
+        const std::size_t capacity = block_capacity_ == 0 ? 16 : 2 * block_capacity_;
+        auto** grown = static_cast<T**>(std::realloc(blocks_, capacity * sizeof(T*)));
+        if (grown == nullptr) return false;
+        blocks_ = grown;
+        block_capacity_ = capacity;
+      }
+      auto* block = static_cast<T*>(platform_allocate_large(kBlockBytes));
+      if (block == nullptr) return false;
+      blocks_[block_count_++] = block;
+    }
+    (*this)[size_++] = value;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
+  static constexpr std::size_t kPerBlock = kBlockBytes / sizeof(T);
+
+  T** blocks_ = nullptr;
+  std::size_t block_count_ = 0;
+  std::size_t block_capacity_ = 0;
+  std::size_t size_ = 0;
+};
+
+// Each record's Mpts, or the mark of a timed record, in file order and in
+// four bytes: a plain decimal of up to 26 bits of digits and 15 digits after
+// the point, the usual case, is kept as its sign, that count and its digits;
+// any other number is kept in a list of doubles beside, and the four bytes
+// hold its place there.
+class MptsStore {
+ public:
+  bool append(const Mpts& mpts, bool timed);
   double total() const;
 
  private:
-  static constexpr std::size_t kChunkBits = 18;
-  static constexpr std::size_t kChunkSize = std::size_t{1} << kChunkBits;
-  static constexpr std::size_t kSlotMask = kChunkSize - 1;
-  struct Chunk {
-    double* mpts;          // kChunkSize numbers
-    std::uint64_t* timed;  // one bit per number
-  };
+  static constexpr std::uint32_t kElsewhere = 0x80000000u;  // low bits: place in others_
+  static constexpr std::uint32_t kTimed = 0xffffffffu;
+  static constexpr std::uint32_t kNegative = 0x40000000u;
+  static constexpr int kFractionShift = 26;
+  static constexpr std::uint32_t kDigitsMask = (std::uint32_t{1} << kFractionShift) - 1;
 
-  double& mpts(std::size_t index) const {
-    return chunks_[index >> kChunkBits].mpts[index & kSlotMask];
-  }
+  double value_of_code(std::uint32_t code) const;
 
-  Chunk* chunks_ = nullptr;
-  std::size_t chunk_count_ = 0;
-  std::size_t chunk_capacity_ = 0;
-  std::size_t count_ = 0;
+  BlockArray<std::uint32_t> codes_;
+  BlockArray<double> others_;
   std::size_t timed_count_ = 0;
 };
 
-bool MptsStore::append(double value, bool is_timed) {
-  const std::size_t slot = count_ & kSlotMask;
-  if (slot == 0) {
-    if (chunk_count_ == chunk_capacity_) {
-      const std::size_t capacity = chunk_capacity_ == 0 ? 16 : 2 * chunk_capacity_;
-      auto* grown = static_cast<Chunk*>(std::realloc(chunks_, capacity * sizeof(Chunk)));
-      if (grown == nullptr) return false;
-      chunks_ = grown;
-      chunk_capacity_ = capacity;
-    }
-    Chunk chunk{static_cast<double*>(platform_allocate_large(sizeof(double) * kChunkSize)),
-                static_cast<std::uint64_t*>(std::calloc(kChunkSize / 64, sizeof(std::uint64_t)))};
-    if (chunk.mpts == nullptr || chunk.timed == nullptr) {
-      platform_release_large(chunk.mpts, sizeof(double) * kChunkSize);
-      std::free(chunk.timed);
-      return false;
-    }
-    chunks_[chunk_count_++] = chunk;
-  }
-  const Chunk& chunk = chunks_[count_ >> kChunkBits];
-  chunk.mpts[slot] = value;
-  if (is_timed) {
-    chunk.timed[slot / 64] |= std::uint64_t{1} << (slot % 64);
+bool MptsStore::append(const Mpts& mpts, bool timed) {
+  if (timed) {
     ++timed_count_;
+    return codes_.push_back(kTimed);
   }
-  ++count_;
-  return true;
+  if (mpts.plain && mpts.digits <= kDigitsMask && mpts.fraction_digits < 16) {
+    return codes_.push_back((mpts.negative ? kNegative : 0) |
+                            static_cast<std::uint32_t>(mpts.fraction_digits) << kFractionShift |
+                            static_cast<std::uint32_t>(mpts.digits));
+  }
+  if (others_.size() >= kTimed - kElsewhere) return false;
+  const auto place = static_cast<std::uint32_t>(others_.size());
+  return others_.push_back(value_of(mpts)) && codes_.push_back(kElsewhere | place);
 }
 
-// drop_timed_records and the sum, replayed on the numbers. Walking from the
+double MptsStore::value_of_code(std::uint32_t code) const {
+  if ((code & kElsewhere) != 0) return others_[code & ~kElsewhere];
+  return value_of(Mpts{true, (code & kNegative) != 0, static_cast<int>(code >> kFractionShift & 15),
+                       code & kDigitsMask, 0.0});
+}
+
+// drop_timed_records and the sum, replayed on the codes. Walking from the
 // last record, a timed one takes the current last into its slot. A slot below
 // the final count is settled once the walk has passed it and is never moved
 // again, and the walk passes those slots in the order of the sum, from the
 // last to the first: both run in one pass.
 double MptsStore::total() const {
-  const std::size_t kept = count_ - timed_count_;
-  std::size_t count = count_;
+  const std::size_t kept = codes_.size() - timed_count_;
+  std::size_t count = codes_.size();
   double total = 0.0;
-  for (std::size_t chunk = chunk_count_; chunk-- > 0;) {
-    double* const numbers = chunks_[chunk].mpts;
-    const std::uint64_t* const timed = chunks_[chunk].timed;
-    const std::size_t first = chunk << kChunkBits;
-    for (std::size_t slot = count_ - first < kChunkSize ? count_ - first : kChunkSize;
-         slot-- > 0;) {
-      const std::size_t index = first + slot;
-      double value = numbers[slot];
-      if (((timed[slot / 64] >> (slot % 64)) & 1) != 0) {
-        value = mpts(count - 1);
-        if (index >= kept) numbers[slot] = value;
-        --count;
-      }
-      if (index < kept) total = add_rounded(total, value);
+  for (std::size_t index = codes_.size(); index-- > 0;) {
+    std::uint32_t code = codes_[index];
+    if (code == kTimed) {
+      code = codes_[count - 1];
+      if (index >= kept) codes_[index] = code;
+      --count;
     }
+    if (index < kept) total = add_rounded(total, value_of_code(code));
   }
   return total;
 }
@@ -462,7 +492,7 @@ bool take_value_piece(void* context, const ValuePiece& piece) {
   if (piece.first) line.reset();
   if (!line.take(piece.text, piece.length)) return false;
   if (!piece.last) return true;
-  return measurement->store.append(line.timed() ? 0.0 : line.mpts(), line.timed());
+  return measurement->store.append(line.timed() ? kNoMpts : line.mpts(), line.timed());
 }
 
 }  // namespace

@@ -97,10 +97,11 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 // The number that atof reads from a text. A plain decimal of up to 19 digits
 // whose digits fit a double exactly is held as those digits and the count of
 // them after the point: one correctly rounded division by an exact power of
-// ten (Clinger's fast path) gives the double that a correctly rounding strtod
+// ten (Clinger's fast path) gives the double that a correctly rounding atof
 // returns. Everything else (exponents, hexadecimal, inf and nan, long digit
-// strings, no number) is the double that strtod returns. The shortcut needs
-// double arithmetic without excess precision.
+// strings, no number) is left to atof itself, whose reading of such forms
+// differs between C libraries. The shortcut needs double arithmetic without
+// excess precision.
 struct Mpts {
   bool plain;
   bool negative;
@@ -138,7 +139,7 @@ Mpts parse_number(const char* text) {
       return mpts;
     }
   }
-  return Mpts{false, false, 0, 0, std::strtod(text, nullptr)};
+  return Mpts{false, false, 0, 0, std::atof(text)};
 }
 
 constexpr Mpts kNoMpts{true, false, 0, 0, 0.0};

@@ -73,8 +73,9 @@ TEST(RecordMptsTest, ReadsTheNumberAfterTheFirstParenthesis) {
     double mpts;
   };
   const std::vector<Case> cases = {
-      {"12.5 Mpts", 0.0},  {"x (abc) (2)", 0.0}, {"x (0.84 Mpts)", 0.84}, {"(1.5) (2.5)", 1.5},
-      {"( \t3e2)", 300.0}, {"(-2)", -2.0},       {"(0x1p-2)", 0.25},      {"(", 0.0},
+      {"12.5 Mpts", 0.0},   {"x (abc) (2)", 0.0}, {"x (0.84 Mpts)", 0.84},
+      {"(1.5) (2.5)", 1.5}, {"( \t3e2)", 300.0},  {"(-2)", -2.0},
+      {"(", 0.0},
   };
   for (const Case& c : cases) {
     char line[64];
@@ -108,31 +109,25 @@ class MeasurementTest : public testing::Test {
               (std::string("measurement_") + info->name() + "_" + std::to_string(getpid()));
     std::filesystem::create_directories(folder_);
     path_ = (folder_ / "results.dat").string();
-    // Standard output goes to a file, from which each reading takes its part.
-    output_path_ = folder_ / "out";
-    std::fflush(stdout);
-    saved_stdout_ = dup(1);
-    std::FILE* output = std::fopen(output_path_.string().c_str(), "wb");
-    dup2(fileno(output), 1);
-    std::fclose(output);
   }
-  void TearDown() override {
-    std::fflush(stdout);
-    dup2(saved_stdout_, 1);
-    close(saved_stdout_);
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
 
   void write_results(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
 
+  // What `action` writes to standard output, taken from file descriptor 1.
   template <typename Action>
   std::string output_of(Action action) {
+    const std::filesystem::path output_path = folder_ / "out";
     std::fflush(stdout);
-    const auto before = std::filesystem::file_size(output_path_);
+    const int saved = dup(1);
+    std::FILE* output = std::fopen(output_path.string().c_str(), "wb");
+    dup2(fileno(output), 1);
     action();
     std::fflush(stdout);
-    std::ifstream in(output_path_, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(before));
+    dup2(saved, 1);
+    close(saved);
+    std::fclose(output);
+    std::ifstream in(output_path, std::ios::binary);
     return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
@@ -163,16 +158,14 @@ class MeasurementTest : public testing::Test {
     }
     double uptime = -1.0;
     double total = -1.0;
-    EXPECT_TRUE(measure_results_file(path_.c_str(), &uptime, &total));
+    output_of([&] { EXPECT_TRUE(measure_results_file(path_.c_str(), &uptime, &total)); });
     EXPECT_GT(uptime, 0.0);
     EXPECT_EQ(std::memcmp(&total, &expected.total, sizeof total), 0);
     return expected.total;
   }
 
   std::filesystem::path folder_;
-  std::filesystem::path output_path_;
   std::string path_;
-  int saved_stdout_ = -1;
 };
 
 TEST_F(MeasurementTest, EmptyMissingAndAllTimedFilesTotalZero) {

@@ -231,7 +231,6 @@ class Update {
     if (state_.sgr == attribute) return;
     out_ += sgr_sequence(attribute);
     state_.sgr = attribute;
-    if (attribute != kNormalAttribute) g_looks_changed = 1;
   }
 
   // Draws the shadow's cells of one row from first to last column.
@@ -491,7 +490,8 @@ DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD star
   // A fill that starts at the cursor needs no position: the terminal's
   // cursor is there even when the account does not know the row.
   const bool at_cursor = start.X == shadow.cursor.X && start.Y == shadow.cursor.Y;
-  if (!at_cursor || shadow.wrap_pending) locate_cursor(fd);
+  const bool one_row = start.X + filled <= static_cast<DWORD>(shadow.columns);
+  if (!at_cursor || !one_row || shadow.wrap_pending) locate_cursor(fd);
   Update update(state);
   std::size_t index = static_cast<std::size_t>(start.Y) * shadow.columns + start.X;
   const std::size_t end = index + filled;

@@ -11,6 +11,8 @@
 //   restore:L,T,R,B  saves the block, clears the screen, restores the block
 //   prompt:TEXT console_prompt_hidden, then prints answer=[...] (\xNN for
 //               bytes outside printable ASCII)
+//   wprompt:TEXT console_prompt_hidden_wide with ASCII TEXT, then prints
+//               answer=[...] as UTF-16 units (U+XXXX, space-separated)
 //   info        prints the ConsoleTextInfo fields
 //   wait:F      waits until the file F exists
 //   hold        waits until the process is killed
@@ -74,6 +76,17 @@ void print_answer(const char* answer) {
   std::printf("answer=[%s]\n", shown.c_str());
 }
 
+void print_wide_answer(const WCHAR* answer) {
+  std::string shown;
+  for (; *answer != 0; ++answer) {
+    char unit[12];
+    std::snprintf(unit, sizeof unit, "%sU+%04X", shown.empty() ? "" : " ",
+                  static_cast<unsigned>(*answer));
+    shown += unit;
+  }
+  std::printf("answer=[%s]\n", shown.c_str());
+}
+
 void run(const std::string& step) {
   const std::size_t colon = step.find(':');
   const std::string name = step.substr(0, colon);
@@ -102,6 +115,10 @@ void run(const std::string& step) {
     console_restore_block(n[0], n[1], n[2], n[3], cells.data());
   }
   if (name == "prompt") print_answer(console_prompt_hidden(unescape(argument).c_str()));
+  if (name == "wprompt") {
+    const std::basic_string<WCHAR> prompt(argument.begin(), argument.end());
+    print_wide_answer(console_prompt_hidden_wide(prompt.c_str()));
+  }
   if (name == "info") {
     ConsoleTextInfo info{};
     const int ok = console_get_text_info(&info);

@@ -181,6 +181,7 @@ class TerminalTest(harness.ScratchTest):
                 "wait:go",
                 "prompt:Password: ",
                 "prompt:Again: ",
+                "wprompt:Wide: ",
             )
         )
         terminal.wait_for("ready")
@@ -194,6 +195,10 @@ class TerminalTest(harness.ScratchTest):
         terminal.wait_for("Again: ")
         terminal.type("Enter")
         terminal.wait_for("answer=[]")
+        terminal.wait_for("Wide: ")
+        terminal.type("-l", "\u00e9\u20ac\U0001f600")
+        terminal.type("Enter")
+        terminal.wait_for("answer=[U+00E9 U+20AC U+D83D U+DE00]")
 
         before, after = self.stty_after()
         self.assertEqual(after, before)

@@ -343,9 +343,8 @@ int lstrlenW(LPCWSTR text) {
 }
 
 BOOL GetConsoleMode(HANDLE handle, DWORD* mode) {
-  if (ConsoleHandle* output = as_console(handle, Device::kOutput)) {
+  if (as_console(handle, Device::kOutput) != nullptr) {
     // Processed output with wrapping at the end of a row, as text is shown.
-    (void)output;
     *mode = 0x0003;
     return TRUE;
   }

@@ -294,14 +294,19 @@ std::string render_throughput_svg(const BenchmarkLog& log, std::string_view sour
 
   std::string out;
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"700\" ";
-  out += "viewBox=\"0 0 960 700\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\">\n";
-  out += "<title>" + title + "</title>\n";
-  out += "<rect width=\"";
+  std::string size;  // the page in user units, which are pixels at 100 % zoom
+  size += "width=\"";
+  append_number(size, kWidth, 0);
+  size += "\" height=\"";
+  append_number(size, kHeight, 0);
+  size += "\"";
+  out += "<svg xmlns=\"http://www.w3.org/2000/svg\" " + size + " viewBox=\"0 0 ";
   append_number(out, kWidth, 0);
-  out += "\" height=\"";
+  out += " ";
   append_number(out, kHeight, 0);
-  out += "\" fill=\"#fff\"/>\n";
+  out += "\" font-family=\"DejaVu Sans, Arial, Helvetica, sans-serif\">\n";
+  out += "<title>" + title + "</title>\n";
+  out += "<rect " + size + " fill=\"#fff\"/>\n";
   out += "<text font-size=\"18\" font-weight=\"bold\" x=\"90\" y=\"32\">" + title + "</text>\n";
   out += "<text font-size=\"12\" fill=\"#555\" x=\"90\" y=\"52\">" + std::to_string(runs.size()) +
          (runs.size() == 1 ? " run, " : " runs, ") + std::to_string(rows) +

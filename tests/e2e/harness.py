@@ -1,7 +1,9 @@
 """Runs the real monitor binary in a scratch folder and waits for what it shows.
 
 Every end-to-end test takes `--binary PATH` (the monitor, as CTest builds it)
-and optionally `--launcher CMD` (a program that runs it, such as Wine).
+and optionally `--launcher CMD` (a program that runs it, such as Wine with
+the launcher that gives it a console of its own) and `--emulator CMD` (what
+runs a program of the build straight in the caller's terminal, such as Wine).
 Nothing here sleeps a fixed time: waits poll with back-off until the expected
 text or file appears, or fail after a generous timeout.
 """
@@ -19,20 +21,23 @@ import unittest
 
 BINARY = None
 LAUNCHER = []
+EMULATOR = []
 # Line end that the monitor's text-mode streams write: CR LF on Windows.
 NEWLINE = "\n"
 
 
 def parse_arguments():
     """Takes the harness's own options off sys.argv and leaves unittest's."""
-    global BINARY, LAUNCHER, NEWLINE
+    global BINARY, LAUNCHER, EMULATOR, NEWLINE
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--binary", required=True)
     parser.add_argument("--launcher", default="")
+    parser.add_argument("--emulator", default="")
     parser.add_argument("--newline", default="\\n")
     options, rest = parser.parse_known_args()
     BINARY = os.path.abspath(options.binary)
     LAUNCHER = shlex.split(options.launcher)
+    EMULATOR = shlex.split(options.emulator)
     NEWLINE = options.newline.encode().decode("unicode_escape")
     sys.argv = sys.argv[:1] + rest
 

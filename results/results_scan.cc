@@ -406,7 +406,7 @@ ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* cont
   std::rewind(stream);
 
   const std::size_t capacity = block_size < kMinBlockSize ? kMinBlockSize : block_size;
-  char* buffer = static_cast<char*>(std::malloc(capacity + 1));
+  char* buffer = capacity < SIZE_MAX ? static_cast<char*>(std::malloc(capacity + 1)) : nullptr;
   if (buffer == nullptr) {
     std::fclose(stream);
     return ResultsStatus::kOutOfMemory;

@@ -12,10 +12,10 @@ constexpr unsigned short kPrecisionControlMask = 0x0300;
 constexpr unsigned short kPrecision64Bits = 0x0300;
 constexpr unsigned short kRoundingControlMask = 0x0c00;
 
-// long double arithmetic runs on the x87 unit, whose precision the runtime or
-// a loaded DLL may have left at 53 bits. The control word is loaded directly:
-// on x86-64 the runtime's _control87 and _controlfp leave the x87 precision
-// as it is.
+// long double arithmetic runs on the x87 unit, which Windows starts at 53
+// bits and which the C runtime or a loaded DLL may set again. The control
+// word is loaded directly: on x86-64 the runtime's _control87 and _controlfp
+// leave the x87 precision as it is.
 void set_extended_precision() {
   unsigned short control_word = 0;
   __asm__ volatile("fnstcw %0" : "=m"(control_word));

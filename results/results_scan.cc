@@ -73,13 +73,14 @@ std::size_t first_hit(Lanes16 hits) {
 // word or two, however short the lines, and every byte is compared once.
 constexpr std::size_t kBitsPerWord = 64;
 
-// Bit i set when byte i of the 16 is NUL, LF or CR.
-std::uint64_t line_end_bits16(const unsigned char* text) {
-  Bytes16 bytes;
-  std::memcpy(&bytes, text, sizeof bytes);
-  const Lanes16 hits = (bytes == 0) | (bytes == '\n') | (bytes == '\r');
+// Bit i set when lane i of the 16 holds.
+std::uint64_t lane_bits(Lanes16 lanes) {
   std::uint64_t halves[2];
-  std::memcpy(halves, &hits, sizeof halves);
+  std::memcpy(halves, &lanes, sizeof halves);
+  if constexpr (std::endian::native == std::endian::big) {
+    halves[0] = __builtin_bswap64(halves[0]);
+    halves[1] = __builtin_bswap64(halves[1]);
+  }
   // Gathers the top bit of each of the eight bytes into the top byte, byte 0
   // lowest.
   constexpr std::uint64_t kTopBits = 0x8080808080808080u;
@@ -87,8 +88,14 @@ std::uint64_t line_end_bits16(const unsigned char* text) {
   return ((halves[0] & kTopBits) * kGather >> 56) | ((halves[1] & kTopBits) * kGather >> 56) << 8;
 }
 
-bool is_line_end(unsigned char byte) {
-  return byte == '\0' || byte == '\n' || byte == '\r';
+Bytes16 load16(const unsigned char* text) {
+  Bytes16 bytes;
+  std::memcpy(&bytes, text, sizeof bytes);
+  return bytes;
+}
+
+Lanes16 line_end_lanes(Bytes16 bytes) {
+  return (bytes == 0) | (bytes == '\n') | (bytes == '\r');
 }
 
 // Marks the line ends of text[0, length) in bits, which has a word for every
@@ -98,14 +105,8 @@ void mark_line_ends(const unsigned char* text, std::size_t length, std::uint64_t
   for (std::size_t word = 0; word < words; ++word) {
     const unsigned char* const chunk = text + word * kBitsPerWord;
     std::uint64_t marks = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      for (std::size_t part = 0; part < 4; ++part) {
-        marks |= line_end_bits16(chunk + part * 16) << (part * 16);
-      }
-    } else {
-      for (std::size_t at = 0; at < kBitsPerWord; ++at) {
-        if (is_line_end(chunk[at])) marks |= std::uint64_t{1} << at;
-      }
+    for (std::size_t part = 0; part < 4; ++part) {
+      marks |= lane_bits(line_end_lanes(load16(chunk + part * 16))) << (part * 16);
     }
     bits[word] = marks;
   }
@@ -145,6 +146,44 @@ std::size_t skip_name_characters(const char* text, std::size_t length) {
   return at;
 }
 
+// The header grammar on a trimmed line of 1 to 64 bytes, as bit masks: all
+// bytes are name characters, "=" or ";"; the "=" and ";" alternate, the
+// first an "=" and the last byte a ";"; and only digits stand between an
+// "=" and its ";". The line's bytes up to the next 64 are readable.
+bool is_short_header(const unsigned char* line, std::size_t length) {
+  std::uint64_t names = 0;
+  std::uint64_t digits = 0;
+  std::uint64_t equals = 0;
+  std::uint64_t semicolons = 0;
+  for (std::size_t part = 0; part < 4; ++part) {
+    const Bytes16 bytes = load16(line + part * 16);
+    const Bytes16 lower = bytes | 0x20;
+    const Lanes16 digit_lanes = (bytes >= '0') & (bytes <= '9');
+    const std::size_t shift = part * 16;
+    digits |= lane_bits(digit_lanes) << shift;
+    names |= lane_bits(digit_lanes | ((lower >= 'a') & (lower <= 'z')) | (bytes == '#')) << shift;
+    equals |= lane_bits(bytes == '=') << shift;
+    semicolons |= lane_bits(bytes == ';') << shift;
+  }
+  const std::uint64_t in_line = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+  const std::uint64_t separators = (equals | semicolons) & in_line;
+  if (((names | separators) & in_line) != in_line) return false;
+  if ((semicolons >> (length - 1) & 1) == 0) return false;
+  std::uint64_t rest = separators;
+  while (rest != 0) {
+    const std::uint64_t equal = rest & (~rest + 1);
+    if ((equal & equals) == 0) return false;
+    rest &= rest - 1;
+    // The group's ";" is the next separator; there is one, the line's last.
+    const std::uint64_t semicolon = rest & (~rest + 1);
+    if ((semicolon & semicolons) == 0) return false;
+    rest &= rest - 1;
+    const std::uint64_t number = (semicolon - 1) & ~(equal | (equal - 1));
+    if ((number & digits) != number) return false;
+  }
+  return true;
+}
+
 // Whether a whole line is a header: its trimmed text is groups of name
 // characters, "=", digits and ";".
 bool is_header_span(const char* line, std::size_t length) {
@@ -152,6 +191,7 @@ bool is_header_span(const char* line, std::size_t length) {
   if (length == 0) return true;
   // Every group ends in ";", which also stops the runs below inside the line.
   if (line[length - 1] != ';') return false;
+  if (length <= 64) return is_short_header(reinterpret_cast<const unsigned char*>(line), length);
   const auto* cursor = reinterpret_cast<const unsigned char*>(line);
   const auto* const end = cursor + length;
   while (cursor < end) {
@@ -456,9 +496,10 @@ ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* cont
   const std::size_t capacity = block_size < kMinBlockSize ? kMinBlockSize : block_size;
   // Whole words of line-end bits for capacity + 1 bytes, and the buffer
   // readable (and zeroed, so never indeterminate) to the end of the last one.
+  // One more word's bytes lets a line of up to 64 bytes be read as a whole.
   const std::size_t words = capacity / kBitsPerWord + 1;
-  char* buffer = words < SIZE_MAX / kBitsPerWord
-                     ? static_cast<char*>(std::calloc(words, kBitsPerWord))
+  char* buffer = words < SIZE_MAX / kBitsPerWord - 1
+                     ? static_cast<char*>(std::calloc(words + 1, kBitsPerWord))
                      : nullptr;
   auto* line_ends = buffer != nullptr
                         ? static_cast<std::uint64_t*>(std::malloc(words * sizeof(std::uint64_t)))

@@ -282,6 +282,34 @@ TEST_F(MeasurementTest, ScanAgreesWithTheRecordListOnGeneratedFiles) {
   }
 }
 
+// Header-like lines of every length up to past 64 bytes, built from groups
+// and then spoilt here and there, each followed by a value line that counts
+// only when the line before is a header.
+TEST_F(MeasurementTest, ScanTellsHeadersAsTheRecordListDoes) {
+  std::mt19937 random(7);
+  const std::string spoilers[] = {"a", "#", " ", "\t", "-", ".", "\xe9", "=", ";", "(", "\x01"};
+  const std::string name_bytes = "aZz09#";
+  std::string file;
+  for (int line = 0; line < 3000; ++line) {
+    std::string header;
+    const std::size_t wanted = random() % 80;
+    while (header.size() < wanted) {
+      for (std::size_t i = random() % 4; i > 0; --i) header += name_bytes[random() % 6];
+      header += '=';
+      for (std::size_t i = random() % 4; i > 0; --i)
+        header += static_cast<char>('0' + random() % 10);
+      header += ';';
+    }
+    if (random() % 2 == 0 && !header.empty()) {
+      header[random() % header.size()] = spoilers[random() % std::size(spoilers)][0];
+    }
+    if (random() % 8 == 0) header += " \t";
+    file += header + "\n(" + std::to_string(line) + ")\n";
+  }
+  write_results(file);
+  total();
+}
+
 TEST_F(MeasurementTest, LinesLongerThanTheMonitorsBlockAreReadWhole) {
   const std::string long_text(kScanBlockSize + 1000, 'w');
   std::string header;

@@ -449,12 +449,22 @@ DWORD input_mode_of(const termios& mode) {
 }  // namespace
 
 int terminal_open(bool inheritable) {
+  // A process without a controlling terminal gains one only by opening a
+  // terminal without O_NOCTTY, which this layer never does: once /dev/tty
+  // has said there is none, every later console operation can fail at once
+  // instead of paying a system call.
+  static bool no_terminal = false;
+  if (no_terminal) {
+    errno = ENXIO;
+    return -1;
+  }
   int flags = O_RDWR | O_NOCTTY;
   if (!inheritable) flags |= O_CLOEXEC;
   int fd = -1;
   do {
     fd = open("/dev/tty", flags);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ENXIO) no_terminal = true;
   return fd;
 }
 

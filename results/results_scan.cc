@@ -9,11 +9,13 @@
 // visitor piece by piece.
 #include <array>
 #include <bit>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "console/console.h"
@@ -146,44 +148,6 @@ std::size_t skip_name_characters(const char* text, std::size_t length) {
   return at;
 }
 
-// The header grammar on a trimmed line of 1 to 64 bytes, as bit masks: all
-// bytes are name characters, "=" or ";"; the "=" and ";" alternate, the
-// first an "=" and the last byte a ";"; and only digits stand between an
-// "=" and its ";". The line's bytes up to the next 64 are readable.
-bool is_short_header(const unsigned char* line, std::size_t length) {
-  std::uint64_t names = 0;
-  std::uint64_t digits = 0;
-  std::uint64_t equals = 0;
-  std::uint64_t semicolons = 0;
-  for (std::size_t part = 0; part < 4; ++part) {
-    const Bytes16 bytes = load16(line + part * 16);
-    const Bytes16 lower = bytes | 0x20;
-    const Lanes16 digit_lanes = (bytes >= '0') & (bytes <= '9');
-    const std::size_t shift = part * 16;
-    digits |= lane_bits(digit_lanes) << shift;
-    names |= lane_bits(digit_lanes | ((lower >= 'a') & (lower <= 'z')) | (bytes == '#')) << shift;
-    equals |= lane_bits(bytes == '=') << shift;
-    semicolons |= lane_bits(bytes == ';') << shift;
-  }
-  const std::uint64_t in_line = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-  const std::uint64_t separators = (equals | semicolons) & in_line;
-  if (((names | separators) & in_line) != in_line) return false;
-  if ((semicolons >> (length - 1) & 1) == 0) return false;
-  std::uint64_t rest = separators;
-  while (rest != 0) {
-    const std::uint64_t equal = rest & (~rest + 1);
-    if ((equal & equals) == 0) return false;
-    rest &= rest - 1;
-    // The group's ";" is the next separator; there is one, the line's last.
-    const std::uint64_t semicolon = rest & (~rest + 1);
-    if ((semicolon & semicolons) == 0) return false;
-    rest &= rest - 1;
-    const std::uint64_t number = (semicolon - 1) & ~(equal | (equal - 1));
-    if ((number & digits) != number) return false;
-  }
-  return true;
-}
-
 // Whether a whole line is a header: its trimmed text is groups of name
 // characters, "=", digits and ";".
 bool is_header_span(const char* line, std::size_t length) {
@@ -191,7 +155,6 @@ bool is_header_span(const char* line, std::size_t length) {
   if (length == 0) return true;
   // Every group ends in ";", which also stops the runs below inside the line.
   if (line[length - 1] != ';') return false;
-  if (length <= 64) return is_short_header(reinterpret_cast<const unsigned char*>(line), length);
   const auto* cursor = reinterpret_cast<const unsigned char*>(line);
   const auto* const end = cursor + length;
   while (cursor < end) {
@@ -250,7 +213,12 @@ HeaderCheck check_header_piece(HeaderCheck state, const char* text, std::size_t 
 // order on standard output are those of the loader, in half the writes.
 class LoaderTexts {
  public:
-  LoaderTexts(const char* path, std::int64_t size) : path_(path), size_(size) {}
+  LoaderTexts(const char* path, std::int64_t size) : path_(path), size_(size) {
+    const int length = std::snprintf(prefix_, sizeof prefix_, "\rLoading '%s'... ", path);
+    prefix_length_ = length > 0 && static_cast<std::size_t>(length) < sizeof prefix_
+                         ? static_cast<std::size_t>(length)
+                         : 0;
+  }
 
   void progress(std::uint32_t count, std::int64_t position) {
     double percent = 100.0;
@@ -259,10 +227,8 @@ class LoaderTexts {
                                     static_cast<long double>(size_));
     }
     const char* const opening = carriage_return();
-    char text[512];
-    const int length = std::snprintf(text, sizeof text, "%sLoading '%s'... %d (%.1f%%)", opening,
-                                     path_, static_cast<int>(count), percent);
-    if (!write(text, length)) {
+    char text[sizeof prefix_ + 64];
+    if (!write(text, progress_text(text, sizeof text, *opening != '\0', count, percent))) {
       std::printf("%sLoading '%s'... %d (%.1f%%)", opening, path_, static_cast<int>(count),
                   percent);
     }
@@ -301,8 +267,35 @@ class LoaderTexts {
     return true;
   }
 
+  // The progress text in text[0, capacity): "%sLoading '%s'... %d (%.1f%%)"
+  // by hand, for it is written a hundred thousand times a gigabyte; to_chars
+  // gives the digits that printf gives. -1 when it does not fit.
+  int progress_text(char* text, std::size_t capacity, bool opening, std::uint32_t count,
+                    double percent) const {
+    if (prefix_length_ == 0) return -1;
+    const std::size_t skip = opening ? 0 : 1;  // the prefix begins with "\r"
+    std::size_t length = prefix_length_ - skip;
+    std::memcpy(text, prefix_ + skip, length);
+    char* const end = text + capacity;
+    const auto [count_end, count_error] =
+        std::to_chars(text + length, end, static_cast<int>(count));
+    if (count_error != std::errc{} || end - count_end < 2) return -1;
+    char* at = count_end;
+    *at++ = ' ';
+    *at++ = '(';
+    const auto [percent_end, percent_error] =
+        std::to_chars(at, end, percent, std::chars_format::fixed, 1);
+    if (percent_error != std::errc{} || end - percent_end < 2) return -1;
+    at = percent_end;
+    *at++ = '%';
+    *at++ = ')';
+    return static_cast<int>(at - text);
+  }
+
   const char* path_;
   std::int64_t size_;
+  char prefix_[512];
+  std::size_t prefix_length_ = 0;  // 0 when the path does not fit
   bool return_pending_ = false;
 };
 
@@ -496,10 +489,9 @@ ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* cont
   const std::size_t capacity = block_size < kMinBlockSize ? kMinBlockSize : block_size;
   // Whole words of line-end bits for capacity + 1 bytes, and the buffer
   // readable (and zeroed, so never indeterminate) to the end of the last one.
-  // One more word's bytes lets a line of up to 64 bytes be read as a whole.
   const std::size_t words = capacity / kBitsPerWord + 1;
-  char* buffer = words < SIZE_MAX / kBitsPerWord - 1
-                     ? static_cast<char*>(std::calloc(words + 1, kBitsPerWord))
+  char* buffer = words < SIZE_MAX / kBitsPerWord
+                     ? static_cast<char*>(std::calloc(words, kBitsPerWord))
                      : nullptr;
   auto* line_ends = buffer != nullptr
                         ? static_cast<std::uint64_t*>(std::malloc(words * sizeof(std::uint64_t)))

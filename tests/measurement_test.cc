@@ -310,6 +310,18 @@ TEST_F(MeasurementTest, ScanTellsHeadersAsTheRecordListDoes) {
   total();
 }
 
+// Many progress texts, at positions of every kind, show the count and
+// percentage as the record list prints them.
+TEST_F(MeasurementTest, ProgressTextsMatchTheRecordListsAtManyPositions) {
+  std::mt19937 random(11);
+  std::string file;
+  for (int record = 0; record < 30000; ++record) {
+    file += "a=1;\n(" + std::to_string(record) + ")" + std::string(random() % 90, 'x') + "\n";
+  }
+  write_results(file);
+  total();
+}
+
 TEST_F(MeasurementTest, LinesLongerThanTheMonitorsBlockAreReadWhole) {
   const std::string long_text(kScanBlockSize + 1000, 'w');
   std::string header;

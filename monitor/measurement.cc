@@ -14,14 +14,12 @@
 // (MSVC, AArch64 macOS) each sum is rounded once; where it is IEEE quad
 // (AArch64 Linux) first to 113 bits. Both can differ from x86-64 in the last
 // bit of a total.
-#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "monitor/monitor.h"
 #include "platform/platform.h"
@@ -144,51 +142,22 @@ Mpts parse_number(const char* text) {
 
 constexpr Mpts kNoMpts{true, false, 0, 0, 0.0};
 
-// Sixteen bytes compared at once; GCC and Clang turn these into the target's
-// vector instructions.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-using Lanes16 = decltype(std::declval<Bytes16>() == std::declval<Bytes16>());
-
-std::size_t first_lane(std::uint64_t lanes) {
-  const int bit = std::endian::native == std::endian::little ? std::countr_zero(lanes)
-                                                             : std::countl_zero(lanes);
-  return static_cast<std::size_t>(bit) / 8;
-}
-
 // Where the first "(" and the first "#" of text[0, length) stand; length for
-// one that is not there.
+// one that is not there. The C library's memchr is the fastest search at hand
+// for one byte in a short line.
 struct LineMarks {
   std::size_t parenthesis;
   std::size_t hash;
 };
 
+std::size_t find_byte(const char* text, std::size_t length, char byte) {
+  const void* found = std::memchr(text, byte, length);
+  return found == nullptr ? length
+                          : static_cast<std::size_t>(static_cast<const char*>(found) - text);
+}
+
 LineMarks find_marks(const char* text, std::size_t length) {
-  LineMarks marks{length, length};
-  std::size_t at = 0;
-  for (; at + 16 <= length; at += 16) {
-    Bytes16 bytes;
-    std::memcpy(&bytes, text + at, sizeof bytes);
-    const Lanes16 parentheses = bytes == '(';
-    const Lanes16 hashes = bytes == '#';
-    std::uint64_t lanes[4];
-    std::memcpy(lanes, &parentheses, 16);
-    std::memcpy(lanes + 2, &hashes, 16);
-    if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) == 0) continue;
-    for (std::size_t half = 0; half < 2; ++half) {
-      if (marks.parenthesis == length && lanes[half] != 0) {
-        marks.parenthesis = at + half * 8 + first_lane(lanes[half]);
-      }
-      if (marks.hash == length && lanes[2 + half] != 0) {
-        marks.hash = at + half * 8 + first_lane(lanes[2 + half]);
-      }
-    }
-    if (marks.parenthesis < length && marks.hash < length) return marks;
-  }
-  for (; at < length; ++at) {
-    if (text[at] == '(' && marks.parenthesis == length) marks.parenthesis = at;
-    if (text[at] == '#' && marks.hash == length) marks.hash = at;
-  }
-  return marks;
+  return {find_byte(text, length, '('), find_byte(text, length, '#')};
 }
 
 // A whole value line, held as a C string: whether it is timed, and its Mpts,

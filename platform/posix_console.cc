@@ -2,7 +2,6 @@
 // the process's console, which is the controlling terminal, or, once a test
 // installs one, an in-memory screen buffer with the same rules. Without a
 // controlling terminal there is no console: CreateFileA fails at once.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -124,6 +123,18 @@ BOOL write_model_text(ScreenModel& model, const WCHAR* units, DWORD length) {
   return TRUE;
 }
 
+// The controlling terminal's descriptor that every handle of the terminal
+// shares, opened by the first: a console operation then costs no open and
+// close of its own. One kept open for inheritable handles stays inheritable
+// between handles, which matters only to a program started in between, and
+// this layer starts none.
+int terminal_descriptor(bool inheritable) {
+  static int descriptors[2] = {-1, -1};
+  int& fd = descriptors[inheritable ? 1 : 0];
+  if (fd < 0) fd = terminal_open(inheritable);
+  return fd;
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR file_name, DWORD /*desired_access*/, DWORD /*share_mode*/,
@@ -142,20 +153,18 @@ HANDLE CreateFileA(LPCSTR file_name, DWORD /*desired_access*/, DWORD /*share_mod
   int fd = -1;
   if (source == Source::kTerminal) {
     const bool inheritable = security_attributes != nullptr && security_attributes->bInheritHandle;
-    fd = terminal_open(inheritable);
+    fd = terminal_descriptor(inheritable);
     if (fd < 0) return INVALID_HANDLE_VALUE;
   }
   auto* console = new (std::nothrow) ConsoleHandle{device, source, fd};
-  if (console == nullptr && fd >= 0) close(fd);
   return console == nullptr ? INVALID_HANDLE_VALUE : console;
 }
 
 BOOL CloseHandle(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
-  auto* console = static_cast<ConsoleHandle*>(handle);
-  const bool closed = console->fd < 0 || close(console->fd) == 0;
-  delete console;
-  return closed ? TRUE : FALSE;
+  // The terminal's descriptor stays open for the next handle.
+  delete static_cast<ConsoleHandle*>(handle);
+  return TRUE;
 }
 
 BOOL GetConsoleScreenBufferInfo(HANDLE handle, CONSOLE_SCREEN_BUFFER_INFO* info) {

@@ -70,66 +70,22 @@ std::size_t first_hit(Lanes16 hits) {
   return 16;
 }
 
-// The line ends of a block as one bit per byte, bit i of word i / 64 for
-// byte i: each line end is then found from the one before with a look at a
-// word or two, however short the lines, and every byte is compared once.
-constexpr std::size_t kBitsPerWord = 64;
-
-// Bit i set when lane i of the 16 holds.
-std::uint64_t lane_bits(Lanes16 lanes) {
-  std::uint64_t halves[2];
-  std::memcpy(halves, &lanes, sizeof halves);
-  if constexpr (std::endian::native == std::endian::big) {
-    halves[0] = __builtin_bswap64(halves[0]);
-    halves[1] = __builtin_bswap64(halves[1]);
+// Index of the first line end byte (NUL, LF or CR) in text[0, length), or
+// length when there is none.
+std::size_t find_line_end(const char* text, std::size_t length) {
+  std::size_t at = 0;
+  for (; at + 16 <= length; at += 16) {
+    Bytes16 bytes;
+    std::memcpy(&bytes, text + at, sizeof bytes);
+    const Lanes16 hits = (bytes == 0) | (bytes == '\n') | (bytes == '\r');
+    const std::size_t hit = first_hit(hits);
+    if (hit < 16) return at + hit;
   }
-  // Gathers the top bit of each of the eight bytes into the top byte, byte 0
-  // lowest.
-  constexpr std::uint64_t kTopBits = 0x8080808080808080u;
-  constexpr std::uint64_t kGather = 0x0002040810204081u;
-  return ((halves[0] & kTopBits) * kGather >> 56) | ((halves[1] & kTopBits) * kGather >> 56) << 8;
-}
-
-Bytes16 load16(const unsigned char* text) {
-  Bytes16 bytes;
-  std::memcpy(&bytes, text, sizeof bytes);
-  return bytes;
-}
-
-Lanes16 line_end_lanes(Bytes16 bytes) {
-  return (bytes == 0) | (bytes == '\n') | (bytes == '\r');
-}
-
-// Marks the line ends of text[0, length) in bits, which has a word for every
-// 64 bytes begun; text has readable bytes up to the next multiple of 64.
-void mark_line_ends(const unsigned char* text, std::size_t length, std::uint64_t* bits) {
-  const std::size_t words = (length + kBitsPerWord - 1) / kBitsPerWord;
-  for (std::size_t word = 0; word < words; ++word) {
-    const unsigned char* const chunk = text + word * kBitsPerWord;
-    std::uint64_t marks = 0;
-    for (std::size_t part = 0; part < 4; ++part) {
-      marks |= lane_bits(line_end_lanes(load16(chunk + part * 16))) << (part * 16);
-    }
-    bits[word] = marks;
+  for (; at < length; ++at) {
+    const char byte = text[at];
+    if (byte == '\0' || byte == '\n' || byte == '\r') return at;
   }
-  // Bytes past the end are no line ends.
-  if (length % kBitsPerWord != 0) {
-    bits[words - 1] &= (std::uint64_t{1} << (length % kBitsPerWord)) - 1;
-  }
-}
-
-// Index of the first marked byte in [from, to), or to when there is none.
-std::size_t next_marked(const std::uint64_t* bits, std::size_t from, std::size_t to) {
-  if (from >= to) return to;
-  std::size_t word = from / kBitsPerWord;
-  std::uint64_t marks = bits[word] >> (from % kBitsPerWord) << (from % kBitsPerWord);
-  const std::size_t last_word = (to - 1) / kBitsPerWord;
-  while (marks == 0) {
-    if (word == last_word) return to;
-    marks = bits[++word];
-  }
-  const std::size_t found = word * kBitsPerWord + static_cast<std::size_t>(std::countr_zero(marks));
-  return found < to ? found : to;
+  return length;
 }
 
 // Index of the first byte in text[0, length) that is no name character.
@@ -274,7 +230,7 @@ class LoaderTexts {
                     double percent) const {
     if (prefix_length_ == 0) return -1;
     const std::size_t skip = opening ? 0 : 1;  // the prefix begins with "\r"
-    std::size_t length = prefix_length_ - skip;
+    const std::size_t length = prefix_length_ - skip;
     std::memcpy(text, prefix_ + skip, length);
     char* const end = text + capacity;
     const auto [count_end, count_error] =
@@ -301,11 +257,10 @@ class LoaderTexts {
 
 class Scanner {
  public:
-  Scanner(std::FILE* stream, char* buffer, std::uint64_t* line_ends, std::size_t capacity,
-          LoaderTexts* texts, ValuePieceVisitor visit, void* context)
+  Scanner(std::FILE* stream, char* buffer, std::size_t capacity, LoaderTexts* texts,
+          ValuePieceVisitor visit, void* context)
       : stream_(stream),
         buffer_(buffer),
-        line_ends_(line_ends),
         capacity_(capacity),
         texts_(texts),
         visit_(visit),
@@ -323,10 +278,7 @@ class Scanner {
   bool count_record(std::int64_t next_line);
 
   std::FILE* stream_;
-  // Room for a zero after a last line, and readable up to the next multiple
-  // of 64 bytes for the marking of line ends.
-  char* buffer_;
-  std::uint64_t* line_ends_;  // of buffer_[0, end_)
+  char* buffer_;  // capacity_ + 1 bytes: room for a zero after a last line
   std::size_t capacity_;
   LoaderTexts* texts_;
   ValuePieceVisitor visit_;
@@ -355,7 +307,6 @@ bool Scanner::refill() {
   const std::size_t wanted = capacity_ - kept;
   const std::size_t got = std::fread(buffer_ + end_, 1, wanted, stream_);
   end_ += got;
-  mark_line_ends(reinterpret_cast<const unsigned char*>(buffer_), end_, line_ends_);
   if (got < wanted) {
     if (std::ferror(stream_)) {
       status_ = ResultsStatus::kReadError;
@@ -370,7 +321,7 @@ ResultsStatus Scanner::run() {
   for (;;) {
     char* const text = buffer_ + begin_;
     const std::size_t available = end_ - begin_;
-    const std::size_t line_end = next_marked(line_ends_, begin_, end_) - begin_;
+    const std::size_t line_end = find_line_end(text, available);
 
     if (line_end < available) {
       std::size_t terminator = 1;
@@ -487,24 +438,14 @@ ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* cont
   std::rewind(stream);
 
   const std::size_t capacity = block_size < kMinBlockSize ? kMinBlockSize : block_size;
-  // Whole words of line-end bits for capacity + 1 bytes, and the buffer
-  // readable (and zeroed, so never indeterminate) to the end of the last one.
-  const std::size_t words = capacity / kBitsPerWord + 1;
-  char* buffer = words < SIZE_MAX / kBitsPerWord
-                     ? static_cast<char*>(std::calloc(words, kBitsPerWord))
-                     : nullptr;
-  auto* line_ends = buffer != nullptr
-                        ? static_cast<std::uint64_t*>(std::malloc(words * sizeof(std::uint64_t)))
-                        : nullptr;
-  if (line_ends == nullptr) {
-    std::free(buffer);
+  char* buffer = capacity < SIZE_MAX ? static_cast<char*>(std::malloc(capacity + 1)) : nullptr;
+  if (buffer == nullptr) {
     std::fclose(stream);
     return ResultsStatus::kOutOfMemory;
   }
   LoaderTexts texts(path, size);
-  Scanner scanner(stream, buffer, line_ends, capacity, &texts, visit, context);
+  Scanner scanner(stream, buffer, capacity, &texts, visit, context);
   const ResultsStatus status = scanner.run();
-  std::free(line_ends);
   std::free(buffer);
   std::fclose(stream);
   if (status != ResultsStatus::kOk) {

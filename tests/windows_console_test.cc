@@ -108,6 +108,59 @@ TEST_F(WindowsConsoleTest, ClearToEolBlanksTheConsoleRowWhileStandardOutputIsAPi
   EXPECT_EQ(cursor.Y, row);
 }
 
+// Delete and insert move rows with the console's own scrolling: the window's
+// columns only, from the cursor row to the window's bottom, and an insert
+// keeps the bottom row on the buffer row below the window.
+TEST_F(WindowsConsoleTest, DeleteAndInsertLineScrollTheWindowsRows) {
+  const CONSOLE_SCREEN_BUFFER_INFO before = console_.info();
+  const SHORT width = before.dwSize.X;
+  const auto label_rows = [&](SHORT first, SHORT last) {
+    for (SHORT row = first; row <= last; ++row) console_.fill_row(row, 'a' + row % 26, 0x07);
+  };
+  const auto cells = [&](SHORT row, SHORT left, SHORT right) {
+    return console_.row_text(row).substr(left, right - left + 1);
+  };
+  // 40 columns and 25 rows of the 80-column buffer.
+  const SMALL_RECT window{10, 0, 49, 24};
+  ASSERT_TRUE(SetConsoleWindowInfo(console_.out, TRUE, &window));
+
+  label_rows(0, 26);
+  SetConsoleTextAttribute(console_.out, 0x1e);
+  console_move_cursor(20, 6);
+  console_delete_line();
+  EXPECT_EQ(cells(4, 10, 49), std::string(40, 'e'));
+  EXPECT_EQ(cells(5, 10, 49), std::string(40, 'g'));
+  EXPECT_EQ(cells(23, 10, 49), std::string(40, 'y'));
+  EXPECT_EQ(cells(24, 10, 49), std::string(40, ' '));
+  EXPECT_EQ(console_.row_attributes(24)[10], 0x1e);
+  EXPECT_EQ(cells(5, 0, 9) + cells(5, 50, 79), std::string(40, 'f'));
+  EXPECT_EQ(console_.row_text(25), std::string(width, 'z'));
+  EXPECT_EQ(console_.info().dwCursorPosition.X, 19);
+  EXPECT_EQ(console_.info().dwCursorPosition.Y, 5);
+
+  // On the window's bottom row the rows to move are none.
+  label_rows(0, 26);
+  console_move_cursor(11, 25);
+  console_delete_line();
+  EXPECT_EQ(console_.row_text(24), std::string(width, 'y'));
+
+  label_rows(0, 26);
+  SetConsoleTextAttribute(console_.out, 0x2f);
+  console_move_cursor(11, 3);
+  console_insert_line();
+  EXPECT_EQ(cells(1, 10, 49), std::string(40, 'b'));
+  EXPECT_EQ(cells(2, 10, 49), std::string(40, ' '));
+  EXPECT_EQ(console_.row_attributes(2)[10], 0x2f);
+  EXPECT_EQ(cells(3, 10, 49), std::string(40, 'c'));
+  EXPECT_EQ(cells(25, 10, 49), std::string(40, 'y'));
+  EXPECT_EQ(cells(26, 10, 49), std::string(40, 'a'));
+  EXPECT_EQ(cells(2, 0, 9), std::string(10, 'c'));
+
+  const SMALL_RECT whole{0, 0, static_cast<SHORT>(width - 1),
+                         static_cast<SHORT>(before.dwSize.Y - 1)};
+  SetConsoleWindowInfo(console_.out, TRUE, &whole);
+}
+
 // A key as the keyboard delivers it: the key's code, Ctrl if held, and the
 // character it types.
 struct Key {

@@ -108,6 +108,41 @@ TEST_F(WindowsConsoleTest, ClearToEolBlanksTheConsoleRowWhileStandardOutputIsAPi
   EXPECT_EQ(cursor.Y, row);
 }
 
+TEST_F(WindowsConsoleTest, CursorShapesAndTheScreenStateRecord) {
+  const struct {
+    int shape;
+    DWORD size;
+    BOOL visible;
+  } shapes[] = {{1, 99, TRUE}, {3, 99, TRUE}, {0, 10, FALSE}, {2, 10, TRUE}};
+  for (const auto& c : shapes) {
+    console_set_cursor_shape(c.shape);
+    CONSOLE_CURSOR_INFO cursor{};
+    GetConsoleCursorInfo(console_.out, &cursor);
+    EXPECT_EQ(cursor.dwSize, c.size) << c.shape;
+    EXPECT_EQ(cursor.bVisible, c.visible) << c.shape;
+  }
+
+  const CONSOLE_SCREEN_BUFFER_INFO buffer = console_.info();
+  SetConsoleTextAttribute(console_.out, 0x14e);
+  SetConsoleCursorPosition(console_.out, COORD{6, 8});
+  ConsoleTextInfo info{};
+  ASSERT_NE(console_get_text_info(&info), 0);
+  const std::vector<unsigned char> expected = {
+      static_cast<unsigned char>(buffer.srWindow.Left + 1),
+      static_cast<unsigned char>(buffer.srWindow.Top + 1),
+      static_cast<unsigned char>(buffer.srWindow.Right + 1),
+      static_cast<unsigned char>(buffer.srWindow.Bottom + 1),
+      0x4e,
+      7,
+      3,
+      static_cast<unsigned char>(buffer.dwSize.Y),
+      static_cast<unsigned char>(buffer.dwSize.X),
+      7,
+      9};
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+  EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + sizeof info), expected);
+}
+
 // Delete and insert move rows with the console's own scrolling: the window's
 // columns only, from the cursor row to the window's bottom, and an insert
 // keeps the bottom row on the buffer row below the window.

@@ -25,7 +25,7 @@ constexpr std::size_t kCompactHeader = 5;
 // element and clones the whole block; larger ones are only read and written
 // back.
 constexpr std::uint32_t kWorkoutElementLimit = 64;
-constexpr std::uint64_t kWorkoutBlockLimit = 1 << 16;
+constexpr std::uint64_t kWorkoutBlockLimit = 1 << 12;
 
 void check(bool condition, const char* what) {
   if (!condition) {
@@ -110,7 +110,7 @@ void workout(DynArray array, const unsigned char* data, std::size_t size) {
     }
   };
   same();
-  for (std::size_t at = 0; at + 2 <= size && at < 512; at += 2) {
+  for (std::size_t at = 0; at + 2 <= size && at < 256; at += 2) {
     const unsigned char operation = data[at] % 6;
     const std::uint32_t argument = data[at + 1];
     Bytes element(element_size, static_cast<unsigned char>(argument));

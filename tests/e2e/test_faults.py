@@ -359,7 +359,7 @@ class OddResultsFileTest(FaultTest):
 
     def test_large_file(self):
         # 32 MiB (2 MiB through a launcher, whose console makes every progress
-        # text slow); bench/big_file.py takes the monitor to 1 GiB.
+        # text slow); bench/soak.py --big 1G takes the monitor to 1 GiB.
         block = records(20000)
         copies = (32 << 20) // len(block) // scale()
         self.check_total(block * copies, 20000 * copies, records_total(20000) * copies)

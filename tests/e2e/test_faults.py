@@ -524,8 +524,12 @@ class SignalTest(FaultTest):
                     else:
                         self.big_results()
                         monitor = self.start("300")
-                        harness.wait_until(lambda: self.dead(monitor) or
-                                           progress.search(monitor.stdout()), 60, "a load")
+                        # Polled closely: the load lasts a fraction of a second.
+                        deadline = time.monotonic() + 60
+                        while not progress.search(monitor.stdout()):
+                            self.dead(monitor)
+                            self.assertLess(time.monotonic(), deadline, "no load under way")
+                            time.sleep(0.001)
                     monitor.process.send_signal(number)
                     self.assertEqual(monitor.process.wait(timeout=10), -number)
                     if phase == "load":

@@ -21,8 +21,7 @@ void take_measurement(const char* results_path, double* uptime, double* total);
 bool measure_results_file(const char* results_path, double* uptime, double* total);
 // The total of measure_results_file, read in blocks of block_size bytes: the
 // same as take_measurement's, bit for bit, for any block size.
-ResultsStatus total_results_file(const char* results_path, std::size_t block_size,
-                                 double* total);
+ResultsStatus total_results_file(const char* results_path, std::size_t block_size, double* total);
 // Frees and removes, walking from the last record, every record whose value
 // line holds both "#time=" and " by ".
 void drop_timed_records(DynArray* records);

@@ -3,6 +3,7 @@
 // on with the array operations under the settings the file stored.
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,11 @@ std::uint32_t fixed32(const unsigned char* in) {
 std::string scratch_path() {
   const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   return std::string(folder) + "/riravuvavu-array-fuzz-" + std::to_string(getpid());
+}
+
+const std::string& compact_path() {
+  static const std::string path = scratch_path() + "-compact";
+  return path;
 }
 
 // The array's live elements as bytes.
@@ -110,8 +116,9 @@ void workout(DynArray array, const unsigned char* data, std::size_t size) {
     }
   };
   same();
+  bool saved = false;
   for (std::size_t at = 0; at + 2 <= size && at < 256; at += 2) {
-    const unsigned char operation = data[at] % 6;
+    const unsigned char operation = data[at] % 10;
     const std::uint32_t argument = data[at + 1];
     Bytes element(element_size, static_cast<unsigned char>(argument));
     switch (operation) {
@@ -149,6 +156,54 @@ void workout(DynArray array, const unsigned char* data, std::size_t size) {
         check(copy.count == array.count && copy.mirror == nullptr, "clone");
         check(elements(copy) == elements(array), "clone holds the elements");
         dynarray_release(copy);
+        break;
+      }
+      case 6: {
+        auto* slot = static_cast<unsigned char*>(dynarray_append_slot(&array));
+        check(slot != nullptr, "a new slot");
+        std::memcpy(slot, element.data(), element_size);
+        model.push_back(element);
+        break;
+      }
+      case 7: {
+        // Equal elements are equal bytes, so any order qsort leaves them in
+        // gives the same array.
+        static std::uint32_t size_to_compare;
+        size_to_compare = element_size;
+        dynarray_sort(&array, [](const void* a, const void* b) {
+          return std::memcmp(a, b, size_to_compare);
+        });
+        std::sort(model.begin(), model.end());
+        break;
+      }
+      case 8: {
+        for (std::size_t i = model.size(); i-- > 0;) {
+          if (model[i] == element) {
+            model[i] = model.back();
+            model.pop_back();
+            break;
+          }
+        }
+        dynarray_remove_value(&array, element.data());
+        break;
+      }
+      case 9: {
+        // A copy in a block of its own, written compactly to a named file
+        // and read back, then destroyed.
+        auto* held = static_cast<DynArray*>(std::malloc(sizeof(DynArray)));
+        check(held != nullptr, "a block for the record");
+        *held = dynarray_clone(array);
+        if (element_size <= 255 && !saved) {
+          saved = true;  // once per input: files are slow
+          dynarray_save_compact(held, compact_path().c_str());
+          DynArray back = dynarray_load_compact(compact_path().c_str());
+          check(elements(back) == elements(array), "saved and loaded compactly");
+          dynarray_release(back);
+        }
+        void* held_mirror = nullptr;
+        dynarray_set_mirror(held, &held_mirror);
+        dynarray_destroy(held);
+        check(held_mirror == nullptr, "destroy clears the mirror");
         break;
       }
     }

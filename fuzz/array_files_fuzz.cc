@@ -40,14 +40,22 @@ std::uint32_t fixed32(const unsigned char* in) {
          std::uint32_t{in[3]} << 24;
 }
 
-std::string scratch_path() {
-  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(folder) + "/riravuvavu-array-fuzz-" + std::to_string(getpid());
+// Files of this process's own in /dev/shm (or /tmp), removed when it exits;
+// plain buffers, so that they outlive every destructor run at exit.
+char scratch_file[96];
+char compact_file[104];
+
+void remove_scratch_files() {
+  std::remove(scratch_file);
+  std::remove(compact_file);
 }
 
-const std::string& compact_path() {
-  static const std::string path = scratch_path() + "-compact";
-  return path;
+void name_scratch_files() {
+  const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::snprintf(scratch_file, sizeof scratch_file, "%s/riravuvavu-array-fuzz-%d", folder,
+                static_cast<int>(getpid()));
+  std::snprintf(compact_file, sizeof compact_file, "%s-compact", scratch_file);
+  std::atexit(remove_scratch_files);
 }
 
 // The array's live elements as bytes.
@@ -195,8 +203,8 @@ void workout(DynArray array, const unsigned char* data, std::size_t size) {
         *held = dynarray_clone(array);
         if (element_size <= 255 && !saved) {
           saved = true;  // once per input: files are slow
-          dynarray_save_compact(held, compact_path().c_str());
-          DynArray back = dynarray_load_compact(compact_path().c_str());
+          dynarray_save_compact(held, compact_file);
+          DynArray back = dynarray_load_compact(compact_file);
           check(elements(back) == elements(array), "saved and loaded compactly");
           dynarray_release(back);
         }
@@ -226,15 +234,15 @@ extern "C" const char* __asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = scratch_path();
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (scratch_file[0] == '\0') name_scratch_files();
+  std::FILE* out = std::fopen(scratch_file, "wb");
   check(out != nullptr, "scratch file");
   std::fwrite(data, 1, size, out);
   std::fclose(out);
   const Bytes file(data, data + size);
 
   // Full layout, twice in a row from one stream.
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = std::fopen(scratch_file, "rb");
   check(in != nullptr, "open scratch file");
   DynArray full = dynarray_read_full(in);
   check_shape(full);
@@ -264,7 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   workout(full, data, size);
 
   // Compact layout, through the named-file reader.
-  DynArray compact = dynarray_load_compact(path.c_str());
+  DynArray compact = dynarray_load_compact(scratch_file);
   check_shape(compact);
   check(compact.min_capacity == 1 && compact.min_fill_percent == 60.0f, "compact: defaults");
   if (size >= kCompactHeader && compact.count == fixed32(data) && compact.count > 0) {

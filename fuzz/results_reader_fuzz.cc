@@ -31,9 +31,19 @@ void check(bool condition, const char* what) {
   }
 }
 
-std::string scratch_path() {
+// A file of this process's own in /dev/shm (or /tmp), removed when it
+// exits; a plain buffer, so that it outlives every destructor run at exit.
+char scratch_file[96];
+
+void remove_scratch_file() {
+  std::remove(scratch_file);
+}
+
+void name_scratch_file() {
   const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(folder) + "/riravuvavu-results-fuzz-" + std::to_string(getpid());
+  std::snprintf(scratch_file, sizeof scratch_file, "%s/riravuvavu-results-fuzz-%d", folder,
+                static_cast<int>(getpid()));
+  std::atexit(remove_scratch_file);
 }
 
 // The file's lines: NUL, LF or CR end a line, CR LF counts once, the last line
@@ -134,15 +144,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = scratch_path();
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (scratch_file[0] == '\0') name_scratch_file();
+  const char* path = scratch_file;
+  std::FILE* out = std::fopen(path, "wb");
   check(out != nullptr, "scratch file");
   std::fwrite(data, 1, size, out);
   std::fclose(out);
   const std::vector<Record> model = records_of(data, size);
 
   // The literal path: load, compare record by record, drop, sum, release.
-  DynArray records = load_results(path.c_str());
+  DynArray records = load_results(path);
   check(records.count == model.size(), "record count");
   const auto* slots = static_cast<const ResultRecord*>(records.data);
   for (std::size_t i = 0; i < model.size(); ++i) {
@@ -165,13 +176,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What the monitor runs at every sample gives the same total, bit for bit.
   double uptime = 0.0;
   double measured = 0.0;
-  take_measurement(path.c_str(), &uptime, &measured);
+  take_measurement(path, &uptime, &measured);
   check(same_bits(measured, expected), "take_measurement total");
-  check(measure_results_file(path.c_str(), &uptime, &measured), "measure_results_file succeeds");
+  check(measure_results_file(path, &uptime, &measured), "measure_results_file succeeds");
   check(same_bits(measured, expected), "measure_results_file total");
   // Small blocks put line ends, "(", "#time=" and " by " across block edges.
   const std::size_t block_size = size == 0 ? 1 : 1 + data[size - 1] % 64;
-  check(total_results_file(path.c_str(), block_size, &measured) == ResultsStatus::kOk,
+  check(total_results_file(path, block_size, &measured) == ResultsStatus::kOk,
         "total_results_file succeeds");
   check(same_bits(measured, expected), "total_results_file total");
   return 0;

@@ -550,9 +550,10 @@ class SignalTest(FaultTest):
         for phase in ("sleep", "load"):
             for number in (signal.SIGINT, signal.SIGTERM):
                 with self.subTest(signal=number.name, phase=phase):
-                    # A server of our own for each run: it ends with the pane.
-                    socket = f"riravuvavu-faults-{os.getpid()}-{phase}-{number}"
-                    tmux = ["tmux", "-L", socket, "-f", "/dev/null"]
+                    # A server of our own for each run: it ends with the pane,
+                    # and its socket goes with the scratch folder.
+                    socket = self.path(f"tmux-{phase}-{number}")
+                    tmux = ["tmux", "-S", socket, "-f", "/dev/null"]
                     self.cleanups.append(
                         lambda tmux=tmux: subprocess.run(tmux + ["kill-server"], capture_output=True))
                     for name in ("status", "stty.before", "stty.after"):

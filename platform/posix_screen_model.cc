@@ -78,6 +78,28 @@ SMALL_RECT empty_region(const SMALL_RECT& requested) {
           static_cast<SHORT>(requested.Top - 1)};
 }
 
+// Hands each cell of the region, clipped as clip_region does, to visit with
+// its entry in the caller's array, and stores the region actually covered.
+template <typename Model, typename Cell, typename Visit>
+void for_each_region_cell(Model& model, Cell* buffer, COORD buffer_size, COORD buffer_coord,
+                          SMALL_RECT* region, Visit visit) {
+  const Rect area = clip_region(model, buffer_size, buffer_coord, *region);
+  if (area.empty()) {
+    *region = empty_region(*region);
+    return;
+  }
+  for (int row = area.top; row <= area.bottom; ++row) {
+    for (int column = area.left; column <= area.right; ++column) {
+      const int array_column = buffer_coord.X + column - region->Left;
+      const int array_row = buffer_coord.Y + row - region->Top;
+      visit(model.cells[static_cast<std::size_t>(row) * model.columns +
+                        static_cast<std::size_t>(column)],
+            buffer[static_cast<std::size_t>(array_row) * buffer_size.X + array_column]);
+    }
+  }
+  *region = to_small_rect(area);
+}
+
 }  // namespace
 
 void model_reset(ScreenModel& model, int columns, int rows, SMALL_RECT window) {
@@ -159,50 +181,28 @@ bool model_scroll(ScreenModel& model, const SMALL_RECT& scroll, const SMALL_RECT
 
 void model_read_region(const ScreenModel& model, CHAR_INFO* buffer, COORD buffer_size,
                        COORD buffer_coord, SMALL_RECT* region, bool wide) {
-  const Rect area = clip_region(model, buffer_size, buffer_coord, *region);
-  if (area.empty()) {
-    *region = empty_region(*region);
-    return;
-  }
-  for (int row = area.top; row <= area.bottom; ++row) {
-    for (int column = area.left; column <= area.right; ++column) {
-      const int array_column = buffer_coord.X + column - region->Left;
-      const int array_row = buffer_coord.Y + row - region->Top;
-      CHAR_INFO& out = buffer[static_cast<std::size_t>(array_row) * buffer_size.X + array_column];
-      const ModelCell cell = model.cells[static_cast<std::size_t>(row) * model.columns +
-                                         static_cast<std::size_t>(column)];
-      out.Char.UnicodeChar = 0;
-      if (wide) {
-        out.Char.UnicodeChar = cell.character;
-      } else {
-        out.Char.AsciiChar = static_cast<CHAR>(cell.character <= 0xFF ? cell.character : u'?');
-      }
-      out.Attributes = cell.attribute;
-    }
-  }
-  *region = to_small_rect(area);
+  for_each_region_cell(model, buffer, buffer_size, buffer_coord, region,
+                       [wide](const ModelCell& cell, CHAR_INFO& out) {
+                         out.Char.UnicodeChar = 0;
+                         if (wide) {
+                           out.Char.UnicodeChar = cell.character;
+                         } else {
+                           out.Char.AsciiChar =
+                               static_cast<CHAR>(cell.character <= 0xFF ? cell.character : u'?');
+                         }
+                         out.Attributes = cell.attribute;
+                       });
 }
 
 void model_write_region(ScreenModel& model, const CHAR_INFO* buffer, COORD buffer_size,
                         COORD buffer_coord, SMALL_RECT* region, bool wide) {
-  const Rect area = clip_region(model, buffer_size, buffer_coord, *region);
-  if (area.empty()) {
-    *region = empty_region(*region);
-    return;
-  }
-  for (int row = area.top; row <= area.bottom; ++row) {
-    for (int column = area.left; column <= area.right; ++column) {
-      const int array_column = buffer_coord.X + column - region->Left;
-      const int array_row = buffer_coord.Y + row - region->Top;
-      const CHAR_INFO& in =
-          buffer[static_cast<std::size_t>(array_row) * buffer_size.X + array_column];
-      ModelCell& cell = model_cell(model, column, row);
-      cell.character = wide ? in.Char.UnicodeChar
-                            : static_cast<WCHAR>(static_cast<unsigned char>(in.Char.AsciiChar));
-      cell.attribute = in.Attributes;
-    }
-  }
-  *region = to_small_rect(area);
+  for_each_region_cell(
+      model, buffer, buffer_size, buffer_coord, region,
+      [wide](ModelCell& cell, const CHAR_INFO& in) {
+        cell.character = wide ? in.Char.UnicodeChar
+                              : static_cast<WCHAR>(static_cast<unsigned char>(in.Char.AsciiChar));
+        cell.attribute = in.Attributes;
+      });
 }
 
 void model_put_character(ScreenModel& model, WCHAR character, WrapRule rule) {

@@ -4,7 +4,6 @@
 // significand on x86-64) and rounded to double where they are stored, as the
 // estimate's digits depend on it; where long double is plain double they are
 // rounded at every step instead.
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -27,11 +26,15 @@ std::int32_t whole_number(long double value) {
   return static_cast<std::int32_t>(value);
 }
 
+// A total read from the file may be as large as a double goes, so a row is
+// sized to its text rather than cut at a fixed length.
 template <typename... Args>
 std::string format(const char* pattern, Args... args) {
-  char text[160];
-  const int length = std::snprintf(text, sizeof text, pattern, args...);
-  return std::string(text, length < 0 ? 0 : std::min<std::size_t>(length, sizeof text - 1));
+  const int length = std::snprintf(nullptr, 0, pattern, args...);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length), '\0');
+  std::snprintf(text.data(), text.size() + 1, pattern, args...);
+  return text;
 }
 
 }  // namespace

@@ -82,6 +82,16 @@ TEST(MonitorSample, WholeSecondsTruncateTheDifference) {
   });
 }
 
+TEST(MonitorSample, HugeTotalsAreWrittenWhole) {
+  MonitorState state = monitor_start_state();
+  monitor_take_sample(&state, 1.0, 0.0);
+  const SampleTexts texts = monitor_take_sample(&state, 2.0, 1e300);
+  char expected[400];
+  std::snprintf(expected, sizeof expected, "2,%.1f,0.00\n", 1e300);
+  EXPECT_EQ(texts.log_row, expected);
+  EXPECT_GT(texts.log_row.size(), 300u);
+}
+
 TEST(MonitorInterval, ArgumentsAndBanner) {
   struct Case {
     std::vector<const char*> arguments;

@@ -3,12 +3,14 @@
 // between samples. A row never gets lost while the process lives: rows that
 // cannot be written wait, in order, for the next write that succeeds.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "monitor/monitor.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -20,19 +22,25 @@ int write_pending_rows(const BenchmarkLog& log) {
 
   // Where the file ended before this write, so that a write that fails half
   // way (disk full) can be taken back instead of leaving a torn row.
-  std::fseek(file, 0, SEEK_END);
-  const long size_before = std::ftell(file);
+  platform_seek(file, 0, SEEK_END);
+  const std::int64_t size_before = platform_tell(file);
 
+  // A failing call need not set errno: the failure is kept apart from it.
+  bool failed = false;
   int error = 0;
+  const auto fail = [&] {
+    if (!failed) error = errno;
+    failed = true;
+  };
   for (const std::string& row : log.pending) {
     if (std::fputs(row.c_str(), file) == EOF) {
-      error = errno;
+      fail();
       break;
     }
   }
-  if (error == 0 && std::fflush(file) != 0) error = errno;
-  if (std::fclose(file) != 0 && error == 0) error = errno;
-  if (error == 0) return 0;
+  if (!failed && std::fflush(file) != 0) fail();
+  if (std::fclose(file) != 0) fail();
+  if (!failed) return 0;
 
   if (size_before >= 0) {
     std::error_code ignored;

@@ -69,25 +69,39 @@ ResultsStatus load_results_checked(const char* path, DynArray* records);
 // A piece of a record's value line: its bytes as they stand in the file, not
 // yet trimmed, without the terminator. A line that fits in a block comes as one
 // piece with first and last set and a zero stored after it, so that it can be
-// read as a C string. A longer line comes as several pieces in file order; the
-// last one may be empty.
+// read as a C string, and whose bytes may be read up to kValueReadAhead past
+// that zero. A longer line comes as several pieces in file order; the last one
+// may be empty.
+inline constexpr std::size_t kValueReadAhead = 32;
 struct ValuePiece {
   char* text;
   std::size_t length;
   bool first;
   bool last;
+  // In a whole line (first and last): the offset of the first byte equal to
+  // each of the visitor's marked bytes, or length where there is none. In the
+  // pieces of a longer line: length.
+  std::size_t marked[2];
 };
 
 // Takes one piece; returns false when it cannot keep what it needs of it (out
 // of memory), which ends the scan with kOutOfMemory.
 using ValuePieceVisitor = bool (*)(void* context, const ValuePiece& piece);
 
+// Who takes the value lines, and the two bytes that the scan looks for in
+// each whole one on the way, since it looks at every byte anyway.
+struct ValueVisitor {
+  ValuePieceVisitor visit;
+  void* context;
+  char marked_bytes[2];
+};
+
 // Bytes read at a time. Smaller blocks serve tests of lines across blocks.
 inline constexpr std::size_t kScanBlockSize = std::size_t{1} << 18;
 
-// Scans the file at path; visit sees every value line. On failure the final
-// text is not written; the visitor may have seen part of the file.
-ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* context,
+// Scans the file at path; the visitor sees every value line. On failure the
+// final text is not written; the visitor may have seen part of the file.
+ResultsStatus scan_results(const char* path, const ValueVisitor& visitor,
                            std::size_t block_size = kScanBlockSize);
 
 #endif  // RIRAVUVAVU_RESULTS_RESULTS_FILE_H_

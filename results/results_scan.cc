@@ -2,11 +2,14 @@
 // record readers, applied to large blocks of the file instead of one byte at
 // a time, with nothing kept but the block.
 //
+// Each block is first indexed 64 bytes at a time: where its lines end, and
+// where the visitor's marked bytes stand. Lines are then taken from the index.
 // A line that ends inside the buffer is handled whole. One that does not is
 // moved to the front of the buffer and the rest of the buffer is filled; only
 // a line longer than the whole buffer is handled in pieces: while a header is
 // sought its grammar is followed piece by piece, and a value line goes to the
 // visitor piece by piece.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -25,8 +28,10 @@
 namespace {
 
 constexpr std::uint32_t kProgressEvery = 100;
-// Room to look at the byte after a CR at the end of the buffer.
+// Room to look at the byte after a CR at the end of the buffer; positions in
+// the buffer fit 32 bits.
 constexpr std::size_t kMinBlockSize = 2;
+constexpr std::size_t kMaxBlockSize = std::size_t{1} << 30;
 
 // Character classes of the header grammar, C locale on the unsigned byte,
 // one table look-up per byte.
@@ -51,66 +56,88 @@ bool is_trimmed(unsigned char byte) {
   return byte <= ' ';
 }
 
-// Sixteen bytes compared at once; GCC and Clang turn these into the target's
-// vector instructions (SSE2 on x86-64, NEON on ARM).
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-// What comparing two of them gives: all ones in each lane that holds.
-using Lanes16 = decltype(std::declval<Bytes16>() == std::declval<Bytes16>());
+// Bytes one bitmap word covers, and what the word-wise reading may touch
+// behind the last byte of the buffer.
+constexpr std::size_t kWordBytes = 64;
+constexpr std::size_t kPadding = kWordBytes;
+static_assert(kPadding > kValueReadAhead);
 
-// Index of the first byte of the 16 whose lane in `hits` is set, or 16.
-std::size_t first_hit(Lanes16 hits) {
-  std::uint64_t words[2];
-  std::memcpy(words, &hits, sizeof words);
-  for (std::size_t half = 0; half < 2; ++half) {
-    if (words[half] == 0) continue;
-    const int bit = std::endian::native == std::endian::little ? std::countr_zero(words[half])
-                                                               : std::countl_zero(words[half]);
-    return half * 8 + static_cast<std::size_t>(bit) / 8;
-  }
-  return 16;
+ByteVector bytes_at(const char* text) {
+  ByteVector bytes;
+  std::memcpy(&bytes, text, sizeof bytes);
+  return bytes;
 }
 
-// Index of the first line end byte (NUL, LF or CR) in text[0, length), or
-// length when there is none.
-std::size_t find_line_end(const char* text, std::size_t length) {
-  std::size_t at = 0;
-  for (; at + 16 <= length; at += 16) {
-    Bytes16 bytes;
-    std::memcpy(&bytes, text + at, sizeof bytes);
-    const Lanes16 hits = (bytes == 0) | (bytes == '\n') | (bytes == '\r');
-    const std::size_t hit = first_hit(hits);
-    if (hit < 16) return at + hit;
+// The 64 lane bits of four vectors of comparisons.
+template <typename Compare>
+std::uint64_t word_bits(const char* text, Compare compare) {
+  std::uint64_t bits = 0;
+  for (std::size_t part = 0; part < kWordBytes / sizeof(ByteVector); ++part) {
+    const std::uint64_t lanes = platform_lane_bits(compare(bytes_at(text + part * 16)));
+    bits |= lanes << (part * 16);
   }
-  for (; at < length; ++at) {
-    const char byte = text[at];
-    if (byte == '\0' || byte == '\n' || byte == '\r') return at;
-  }
-  return length;
+  return bits;
+}
+
+// Bit i set when an odd number of bits 0..i of bits are set.
+std::uint64_t prefix_parity(std::uint64_t bits) {
+  for (int shift = 1; shift < 64; shift *= 2) bits ^= bits << shift;
+  return bits;
+}
+
+ByteLanes digit_lanes(ByteVector bytes) {
+  return (bytes >= '0') & (bytes <= '9');
+}
+ByteLanes name_lanes(ByteVector bytes) {
+  const ByteVector lower = bytes | 0x20;
+  return digit_lanes(bytes) | ((lower >= 'a') & (lower <= 'z')) | (bytes == '#');
 }
 
 // Index of the first byte in text[0, length) that is no name character.
 std::size_t skip_name_characters(const char* text, std::size_t length) {
   std::size_t at = 0;
   for (; at + 16 <= length; at += 16) {
-    Bytes16 bytes;
-    std::memcpy(&bytes, text + at, sizeof bytes);
-    const Bytes16 lower = bytes | 0x20;
-    const Lanes16 names =
-        ((bytes >= '0') & (bytes <= '9')) | ((lower >= 'a') & (lower <= 'z')) | (bytes == '#');
-    const std::size_t miss = first_hit(~names);
-    if (miss < 16) return at + miss;
+    const std::uint32_t misses = ~platform_lane_bits(name_lanes(bytes_at(text + at))) & 0xffffu;
+    if (misses != 0) return at + static_cast<std::size_t>(std::countr_zero(misses));
   }
   while (at < length && is_name_character(static_cast<unsigned char>(text[at]))) ++at;
   return at;
 }
 
+// The header grammar on a trimmed line of up to 32 bytes that ends in ";",
+// all bytes at once. The separators "=" and ";" must alternate, starting with
+// "=": counting them from the line start, an odd count stands inside a number
+// (after "=", up to and with the ";" that closes it excluded), where only
+// digits may follow the "="; an even count in a name, where only name
+// characters and the closing ";" may stand. Any other byte is out of place.
+bool is_short_header(const char* line, std::size_t length) {
+  std::uint32_t separators = 0;
+  std::uint32_t number_bytes = 0;  // "=" and digits
+  std::uint32_t name_bytes = 0;    // ";" and name characters
+  for (std::size_t part = 0; part < 2; ++part) {
+    const ByteVector bytes = bytes_at(line + part * 16);
+    const ByteLanes equals = bytes == '=';
+    const ByteLanes semicolon = bytes == ';';
+    const int shift = static_cast<int>(part * 16);
+    separators |= platform_lane_bits(equals | semicolon) << shift;
+    number_bytes |= platform_lane_bits(equals | digit_lanes(bytes)) << shift;
+    name_bytes |= platform_lane_bits(semicolon | name_lanes(bytes)) << shift;
+  }
+  const auto in_number = static_cast<std::uint32_t>(prefix_parity(separators));
+  const std::uint32_t misplaced = (in_number & ~number_bytes) | (~in_number & ~name_bytes);
+  const std::uint32_t line_bits = length == 32 ? ~0u : (1u << length) - 1;
+  return (misplaced & line_bits) == 0;
+}
+
 // Whether a whole line is a header: its trimmed text is groups of name
-// characters, "=", digits and ";".
+// characters, "=", digits and ";". The line may be read up to 32 bytes from
+// its start.
 bool is_header_span(const char* line, std::size_t length) {
   while (length > 0 && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
   if (length == 0) return true;
   // Every group ends in ";", which also stops the runs below inside the line.
   if (line[length - 1] != ';') return false;
+  if (length <= 32) return is_short_header(line, length);
   const auto* cursor = reinterpret_cast<const unsigned char*>(line);
   const auto* const end = cursor + length;
   while (cursor < end) {
@@ -255,39 +282,118 @@ class LoaderTexts {
   bool return_pending_ = false;
 };
 
+// Where the lines of a block end and where the visitor's two marked bytes
+// stand, found 64 bytes at a time.
+class BlockIndex {
+ public:
+  BlockIndex() = default;
+  BlockIndex(const BlockIndex&) = delete;
+  BlockIndex& operator=(const BlockIndex&) = delete;
+  ~BlockIndex() {
+    std::free(line_ends_);
+    std::free(marks_);
+  }
+
+  bool reserve(std::size_t capacity) {
+    const std::size_t words = capacity / kWordBytes + 2;
+    // Room for a line end at every byte, and for the few positions that
+    // build() writes past the last one.
+    line_ends_ =
+        static_cast<std::uint32_t*>(std::malloc((capacity + kWordBytes) * sizeof(std::uint32_t)));
+    marks_ = static_cast<std::uint64_t*>(std::malloc(2 * words * sizeof(std::uint64_t)));
+    words_ = words;
+    return line_ends_ != nullptr && marks_ != nullptr;
+  }
+
+  // Indexes text[0, length); the bytes up to the next multiple of 64 may be
+  // read but count for nothing.
+  void build(const char* text, std::size_t length, const char marked_bytes[2]) {
+    const unsigned char first = static_cast<unsigned char>(marked_bytes[0]);
+    const unsigned char second = static_cast<unsigned char>(marked_bytes[1]);
+    count_ = 0;
+    for (std::size_t word = 0; word * kWordBytes < length; ++word) {
+      const char* const bytes = text + word * kWordBytes;
+      std::uint64_t ends =
+          word_bits(bytes, [](ByteVector v) { return (v == 0) | (v == '\n') | (v == '\r'); });
+      std::uint64_t first_marks = word_bits(bytes, [first](ByteVector v) { return v == first; });
+      std::uint64_t second_marks = word_bits(bytes, [second](ByteVector v) { return v == second; });
+      const std::size_t rest = length - word * kWordBytes;
+      if (rest < kWordBytes) {
+        const std::uint64_t inside = (std::uint64_t{1} << rest) - 1;
+        ends &= inside;
+        first_marks &= inside;
+        second_marks &= inside;
+      }
+      marks_[word] = first_marks;
+      marks_[words_ + word] = second_marks;
+      const auto base = static_cast<std::uint32_t>(word * kWordBytes);
+      for (; ends != 0; ends &= ends - 1) {
+        line_ends_[count_++] = base + static_cast<std::uint32_t>(std::countr_zero(ends));
+      }
+    }
+  }
+
+  std::size_t count() const { return count_; }
+  std::size_t line_end(std::size_t entry) const { return line_ends_[entry]; }
+
+  // The first position in [from, to) of marked byte `which`, or `to`.
+  std::size_t first_marked(int which, std::size_t from, std::size_t to) const {
+    const std::uint64_t* const marks = marks_ + (which == 0 ? 0 : words_);
+    std::size_t word = from / kWordBytes;
+    std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (from % kWordBytes));
+    while (bits == 0) {
+      if (++word * kWordBytes >= to) return to;
+      bits = marks[word];
+    }
+    const std::size_t at = word * kWordBytes + static_cast<std::size_t>(std::countr_zero(bits));
+    return at < to ? at : to;
+  }
+
+ private:
+  std::uint32_t* line_ends_ = nullptr;
+  std::uint64_t* marks_ = nullptr;  // both bitmaps, words_ words each
+  std::size_t words_ = 0;
+  std::size_t count_ = 0;
+};
+
 class Scanner {
  public:
-  Scanner(std::FILE* stream, char* buffer, std::size_t capacity, LoaderTexts* texts,
-          ValuePieceVisitor visit, void* context)
+  Scanner(std::FILE* stream, char* buffer, std::size_t capacity, BlockIndex* index,
+          LoaderTexts* texts, const ValueVisitor& visitor)
       : stream_(stream),
         buffer_(buffer),
         capacity_(capacity),
+        index_(index),
         texts_(texts),
-        visit_(visit),
-        context_(context) {}
+        visitor_(visitor) {}
 
   ResultsStatus run();
   std::uint32_t count() const { return count_; }
 
  private:
+  static constexpr std::size_t kNoCarriageReturn = SIZE_MAX;
+
   bool refill();
+  bool take_lines(std::size_t* held_return);
   bool whole_line(char* line, std::size_t length, std::int64_t next_line);
   bool line_piece(char* text, std::size_t length);
   bool end_long_line(char* text, std::size_t length, std::int64_t next_line);
-  bool value_piece(char* text, std::size_t length, bool first, bool last);
+  bool value_piece(const ValuePiece& piece);
   bool count_record(std::int64_t next_line);
 
   std::FILE* stream_;
-  char* buffer_;  // capacity_ + 1 bytes: room for a zero after a last line
+  char* buffer_;  // capacity_ + kPadding bytes
   std::size_t capacity_;
+  BlockIndex* index_;
   LoaderTexts* texts_;
-  ValuePieceVisitor visit_;
-  void* context_;
+  ValueVisitor visitor_;
 
   std::size_t begin_ = 0;           // first byte not yet taken
   std::size_t end_ = 0;             // bytes in the buffer
+  std::size_t next_entry_ = 0;      // next line end of the index to take
   std::int64_t buffer_offset_ = 0;  // file position of buffer_[0]
   bool file_ended_ = false;
+  bool scan_over_ = false;
   ResultsStatus status_ = ResultsStatus::kOk;
 
   bool header_held_ = false;
@@ -319,38 +425,14 @@ bool Scanner::refill() {
 
 ResultsStatus Scanner::run() {
   for (;;) {
+    if (!refill()) return status_;
+    index_->build(buffer_, end_, visitor_.marked_bytes);
+    next_entry_ = 0;
+    std::size_t held_return = kNoCarriageReturn;
+    if (!take_lines(&held_return) || scan_over_) return status_;
+
     char* const text = buffer_ + begin_;
     const std::size_t available = end_ - begin_;
-    const std::size_t line_end = find_line_end(text, available);
-
-    if (line_end < available) {
-      std::size_t terminator = 1;
-      if (text[line_end] == '\r') {
-        if (line_end + 1 < available) {
-          terminator = text[line_end + 1] == '\n' ? 2 : 1;
-        } else if (!file_ended_) {
-          // The byte after the CR decides where the next line starts.
-          if (begin_ == 0 && end_ == capacity_) {
-            if (!line_piece(text, line_end)) return status_;
-            begin_ += line_end;
-          }
-          if (!refill()) return status_;
-          continue;
-        } else if (line_end == 0 && !long_line_) {
-          // An empty line ended by a CR that is the file's last byte is the
-          // end of the file.
-          return status_;
-        }
-      }
-      const std::int64_t next_line =
-          buffer_offset_ + static_cast<std::int64_t>(begin_ + line_end + terminator);
-      const bool ok = long_line_ ? end_long_line(text, line_end, next_line)
-                                 : whole_line(text, line_end, next_line);
-      if (!ok) return status_;
-      begin_ += line_end + terminator;
-      continue;
-    }
-
     if (file_ended_) {
       // A last line without a terminator.
       const std::int64_t next_line = buffer_offset_ + static_cast<std::int64_t>(end_);
@@ -362,12 +444,47 @@ ResultsStatus Scanner::run() {
       return status_;
     }
     if (begin_ == 0 && end_ == capacity_) {
-      // The line fills the buffer: take what there is and read on.
-      if (!line_piece(text, available)) return status_;
-      begin_ = end_;
+      // The line fills the buffer: take what there is and read on. A carriage
+      // return at the end stays, to be read with the byte after it.
+      const std::size_t piece = held_return == kNoCarriageReturn ? available : held_return;
+      if (!line_piece(text, piece)) return status_;
+      begin_ = piece;
     }
-    if (!refill()) return status_;
   }
+}
+
+// Takes every line that ends inside the buffer, up to a carriage return at
+// its very end, whose position goes to *held_return. False when the scan
+// fails; scan_over_ when the file has ended.
+bool Scanner::take_lines(std::size_t* held_return) {
+  while (next_entry_ < index_->count()) {
+    const std::size_t line_end = index_->line_end(next_entry_++);
+    if (line_end < begin_) continue;  // the LF of a CR LF
+    char* const text = buffer_ + begin_;
+    const std::size_t length = line_end - begin_;
+    std::size_t terminator = 1;
+    if (buffer_[line_end] == '\r') {
+      if (line_end + 1 < end_) {
+        terminator = buffer_[line_end + 1] == '\n' ? 2 : 1;
+      } else if (!file_ended_) {
+        // The byte after the CR decides where the next line starts.
+        *held_return = line_end;
+        return true;
+      } else if (length == 0 && !long_line_) {
+        // An empty line ended by a CR that is the file's last byte is the
+        // end of the file.
+        scan_over_ = true;
+        return true;
+      }
+    }
+    const std::int64_t next_line =
+        buffer_offset_ + static_cast<std::int64_t>(line_end + terminator);
+    const bool ok =
+        long_line_ ? end_long_line(text, length, next_line) : whole_line(text, length, next_line);
+    if (!ok) return false;
+    begin_ = line_end + terminator;
+  }
+  return true;
 }
 
 bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line) {
@@ -376,8 +493,13 @@ bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line)
     return true;
   }
   header_held_ = false;
+  const std::size_t from = static_cast<std::size_t>(line - buffer_);
+  ValuePiece piece{line, length, true, true, {}};
+  for (int which = 0; which < 2; ++which) {
+    piece.marked[which] = index_->first_marked(which, from, from + length) - from;
+  }
   line[length] = '\0';
-  return value_piece(line, length, true, true) && count_record(next_line);
+  return value_piece(piece) && count_record(next_line);
 }
 
 bool Scanner::line_piece(char* text, std::size_t length) {
@@ -388,7 +510,7 @@ bool Scanner::line_piece(char* text, std::size_t length) {
     header_check_ = check_header_piece(header_check_, text, length);
     return true;
   }
-  return value_piece(text, length, first, false);
+  return value_piece(ValuePiece{text, length, first, false, {length, length}});
 }
 
 bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_line) {
@@ -400,15 +522,16 @@ bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_li
     return true;
   }
   header_held_ = false;
-  return value_piece(text, length, false, true) && count_record(next_line);
+  return value_piece(ValuePiece{text, length, false, true, {length, length}}) &&
+         count_record(next_line);
 }
 
-bool Scanner::value_piece(char* text, std::size_t length, bool first, bool last) {
-  if (last && count_ >= static_cast<std::uint32_t>(INT_MAX)) {
+bool Scanner::value_piece(const ValuePiece& piece) {
+  if (piece.last && count_ >= static_cast<std::uint32_t>(INT_MAX)) {
     status_ = ResultsStatus::kTooManyRecords;
     return false;
   }
-  if (!visit_(context_, ValuePiece{text, length, first, last})) {
+  if (!visitor_.visit(visitor_.context, piece)) {
     status_ = ResultsStatus::kOutOfMemory;
     return false;
   }
@@ -423,8 +546,7 @@ bool Scanner::count_record(std::int64_t next_line) {
 
 }  // namespace
 
-ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* context,
-                           std::size_t block_size) {
+ResultsStatus scan_results(const char* path, const ValueVisitor& visitor, std::size_t block_size) {
   std::printf("Loading '%s'...", path);
   std::FILE* stream = std::fopen(path, "rb");
   if (stream == nullptr) {
@@ -437,14 +559,17 @@ ResultsStatus scan_results(const char* path, ValuePieceVisitor visit, void* cont
   const std::int64_t size = platform_tell(stream);
   std::rewind(stream);
 
-  const std::size_t capacity = block_size < kMinBlockSize ? kMinBlockSize : block_size;
-  char* buffer = capacity < SIZE_MAX ? static_cast<char*>(std::malloc(capacity + 1)) : nullptr;
-  if (buffer == nullptr) {
+  // Line ends are indexed as 32-bit positions in the buffer.
+  const std::size_t capacity = std::clamp(block_size, kMinBlockSize, kMaxBlockSize);
+  char* buffer = static_cast<char*>(std::calloc(capacity + kPadding, 1));
+  BlockIndex index;
+  if (buffer == nullptr || !index.reserve(capacity)) {
+    std::free(buffer);
     std::fclose(stream);
     return ResultsStatus::kOutOfMemory;
   }
   LoaderTexts texts(path, size);
-  Scanner scanner(stream, buffer, capacity, &texts, visit, context);
+  Scanner scanner(stream, buffer, capacity, &index, &texts, visitor);
   const ResultsStatus status = scanner.run();
   std::free(buffer);
   std::fclose(stream);

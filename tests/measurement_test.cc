@@ -220,6 +220,9 @@ TEST_F(MeasurementTest, ScanReadsEveryLineEndAndOddLineAsTheLineReader) {
       "a=1;\n(+3)\nb=1;\n(- 3)\nc=1;\n(1.5.5)\nd=1;\n(1,5)\ne=1;\n(0.1e)\nf=1;\n(1e+)\n",
       "a=1;\n(00000000000000000000000001.5)\nb=1;\n(1.5Mpts)\nc=1;\n(2.5\x01)\nd=1;\n((3)\n",
       "a=1;\n(0.1)\nb=1;\n(0.2)\nc=1;\n(0.3)\nd=1;\n(9007199254740993)\n",
+      // Numbers that end at, just before and just past 16 bytes.
+      "a=1;\n(123456789012345)\nb=1;\n(1234567.1234567 )\nc=1;\n(1234567.12345678)\n",
+      "a=1;\n(12345678901234.5e1)\nb=1;\n(1234567890123.5e)\nc=1;\n(123456789012345.)\n",
   };
   for (const std::string& file : files) {
     SCOPED_TRACE(testing::PrintToString(file));

@@ -68,6 +68,15 @@ ByteVector bytes_at(const char* text) {
   return bytes;
 }
 
+// Ranges as one unsigned comparison each: below the start wraps around.
+ByteLanes digit_lanes(ByteVector bytes) {
+  return static_cast<ByteVector>(bytes - '0') <= 9;
+}
+ByteLanes name_lanes(ByteVector bytes) {
+  const ByteVector letter_index = (bytes | 0x20) - 'a';
+  return digit_lanes(bytes) | (letter_index <= 'z' - 'a') | (bytes == '#');
+}
+
 // The 64 lane bits of four vectors of comparisons.
 template <typename Compare>
 std::uint64_t word_bits(const char* text, Compare compare) {
@@ -80,17 +89,9 @@ std::uint64_t word_bits(const char* text, Compare compare) {
 }
 
 // Bit i set when an odd number of bits 0..i of bits are set.
-std::uint64_t prefix_parity(std::uint64_t bits) {
-  for (int shift = 1; shift < 64; shift *= 2) bits ^= bits << shift;
+std::uint32_t prefix_parity(std::uint32_t bits) {
+  for (int shift = 1; shift < 32; shift *= 2) bits ^= bits << shift;
   return bits;
-}
-
-ByteLanes digit_lanes(ByteVector bytes) {
-  return (bytes >= '0') & (bytes <= '9');
-}
-ByteLanes name_lanes(ByteVector bytes) {
-  const ByteVector lower = bytes | 0x20;
-  return digit_lanes(bytes) | ((lower >= 'a') & (lower <= 'z')) | (bytes == '#');
 }
 
 // Index of the first byte in text[0, length) that is no name character.
@@ -114,7 +115,7 @@ bool is_short_header(const char* line, std::size_t length) {
   std::uint32_t separators = 0;
   std::uint32_t number_bytes = 0;  // "=" and digits
   std::uint32_t name_bytes = 0;    // ";" and name characters
-  for (std::size_t part = 0; part < 2; ++part) {
+  for (std::size_t part = 0; part * 16 < length; ++part) {
     const ByteVector bytes = bytes_at(line + part * 16);
     const ByteLanes equals = bytes == '=';
     const ByteLanes semicolon = bytes == ';';
@@ -123,7 +124,7 @@ bool is_short_header(const char* line, std::size_t length) {
     number_bytes |= platform_lane_bits(equals | digit_lanes(bytes)) << shift;
     name_bytes |= platform_lane_bits(semicolon | name_lanes(bytes)) << shift;
   }
-  const auto in_number = static_cast<std::uint32_t>(prefix_parity(separators));
+  const std::uint32_t in_number = prefix_parity(separators);
   const std::uint32_t misplaced = (in_number & ~number_bytes) | (~in_number & ~name_bytes);
   const std::uint32_t line_bits = length == 32 ? ~0u : (1u << length) - 1;
   return (misplaced & line_bits) == 0;
@@ -283,77 +284,76 @@ class LoaderTexts {
 };
 
 // Where the lines of a block end and where the visitor's two marked bytes
-// stand, found 64 bytes at a time.
+// stand: three bitmaps, a bit for each byte, found 64 bytes at a time. Each
+// word of 64 bytes keeps its word of every bitmap together, since a line's
+// words of all three are used at once.
 class BlockIndex {
  public:
   BlockIndex() = default;
   BlockIndex(const BlockIndex&) = delete;
   BlockIndex& operator=(const BlockIndex&) = delete;
-  ~BlockIndex() {
-    std::free(line_ends_);
-    std::free(marks_);
-  }
+  ~BlockIndex() { std::free(bitmaps_); }
 
   bool reserve(std::size_t capacity) {
-    const std::size_t words = capacity / kWordBytes + 2;
-    // Room for a line end at every byte, and for the few positions that
-    // build() writes past the last one.
-    line_ends_ =
-        static_cast<std::uint32_t*>(std::malloc((capacity + kWordBytes) * sizeof(std::uint32_t)));
-    marks_ = static_cast<std::uint64_t*>(std::malloc(2 * words * sizeof(std::uint64_t)));
-    words_ = words;
-    return line_ends_ != nullptr && marks_ != nullptr;
+    const std::size_t words = capacity / kWordBytes + 1;
+    bitmaps_ = static_cast<Word*>(std::malloc(words * sizeof(Word)));
+    return bitmaps_ != nullptr;
   }
 
   // Indexes text[0, length); the bytes up to the next multiple of 64 may be
   // read but count for nothing.
   void build(const char* text, std::size_t length, const char marked_bytes[2]) {
-    const unsigned char first = static_cast<unsigned char>(marked_bytes[0]);
-    const unsigned char second = static_cast<unsigned char>(marked_bytes[1]);
-    count_ = 0;
-    for (std::size_t word = 0; word * kWordBytes < length; ++word) {
+    const auto first = static_cast<unsigned char>(marked_bytes[0]);
+    const auto second = static_cast<unsigned char>(marked_bytes[1]);
+    words_ = (length + kWordBytes - 1) / kWordBytes;
+    for (std::size_t word = 0; word < words_; ++word) {
       const char* const bytes = text + word * kWordBytes;
-      std::uint64_t ends =
+      Word& bits = bitmaps_[word];
+      bits.line_ends =
           word_bits(bytes, [](ByteVector v) { return (v == 0) | (v == '\n') | (v == '\r'); });
-      std::uint64_t first_marks = word_bits(bytes, [first](ByteVector v) { return v == first; });
-      std::uint64_t second_marks = word_bits(bytes, [second](ByteVector v) { return v == second; });
-      const std::size_t rest = length - word * kWordBytes;
-      if (rest < kWordBytes) {
-        const std::uint64_t inside = (std::uint64_t{1} << rest) - 1;
-        ends &= inside;
-        first_marks &= inside;
-        second_marks &= inside;
-      }
-      marks_[word] = first_marks;
-      marks_[words_ + word] = second_marks;
-      const auto base = static_cast<std::uint32_t>(word * kWordBytes);
-      for (; ends != 0; ends &= ends - 1) {
-        line_ends_[count_++] = base + static_cast<std::uint32_t>(std::countr_zero(ends));
-      }
+      bits.marks[0] = word_bits(bytes, [first](ByteVector v) { return v == first; });
+      bits.marks[1] = word_bits(bytes, [second](ByteVector v) { return v == second; });
     }
+    const std::size_t rest = length % kWordBytes;
+    if (rest != 0) bitmaps_[words_ - 1].line_ends &= (std::uint64_t{1} << rest) - 1;
   }
 
-  std::size_t count() const { return count_; }
-  std::size_t line_end(std::size_t entry) const { return line_ends_[entry]; }
+  std::size_t words() const { return words_; }
+  std::uint64_t line_ends(std::size_t word) const { return bitmaps_[word].line_ends; }
 
-  // The first position in [from, to) of marked byte `which`, or `to`.
-  std::size_t first_marked(int which, std::size_t from, std::size_t to) const {
-    const std::uint64_t* const marks = marks_ + (which == 0 ? 0 : words_);
+  // The first position in [from, to) of each marked byte, or `to`; from is
+  // below to.
+  void find_marked(std::size_t from, std::size_t to, std::size_t found[2]) const {
+    const std::size_t last_word = (to - 1) / kWordBytes;
     std::size_t word = from / kWordBytes;
-    std::uint64_t bits = marks[word] & (~std::uint64_t{0} << (from % kWordBytes));
-    while (bits == 0) {
-      if (++word * kWordBytes >= to) return to;
-      bits = marks[word];
+    const std::uint64_t inside = ~std::uint64_t{0} << (from % kWordBytes);
+    std::uint64_t first = bitmaps_[word].marks[0] & inside;
+    std::uint64_t second = bitmaps_[word].marks[1] & inside;
+    std::size_t first_word = word;
+    std::size_t second_word = word;
+    while (word < last_word && (first == 0 || second == 0)) {
+      ++word;
+      if (first == 0) {
+        first = bitmaps_[word].marks[0];
+        first_word = word;
+      }
+      if (second == 0) {
+        second = bitmaps_[word].marks[1];
+        second_word = word;
+      }
     }
-    const std::size_t at = word * kWordBytes + static_cast<std::size_t>(std::countr_zero(bits));
-    return at < to ? at : to;
+    found[0] = first == 0 ? to : std::min(to, first_word * kWordBytes + std::countr_zero(first));
+    found[1] = second == 0 ? to : std::min(to, second_word * kWordBytes + std::countr_zero(second));
   }
 
  private:
-  std::uint32_t* line_ends_ = nullptr;
-  std::uint64_t* marks_ = nullptr;  // both bitmaps, words_ words each
+  struct Word {
+    std::uint64_t line_ends;
+    std::uint64_t marks[2];
+  };
+
+  Word* bitmaps_ = nullptr;
   std::size_t words_ = 0;
-  std::size_t count_ = 0;
 };
 
 class Scanner {
@@ -376,6 +376,7 @@ class Scanner {
   bool refill();
   bool take_lines(std::size_t* held_return);
   bool whole_line(char* line, std::size_t length, std::int64_t next_line);
+  bool value_line(char* line, std::size_t length, std::int64_t next_line);
   bool line_piece(char* text, std::size_t length);
   bool end_long_line(char* text, std::size_t length, std::int64_t next_line);
   bool value_piece(const ValuePiece& piece);
@@ -390,7 +391,8 @@ class Scanner {
 
   std::size_t begin_ = 0;           // first byte not yet taken
   std::size_t end_ = 0;             // bytes in the buffer
-  std::size_t next_entry_ = 0;      // next line end of the index to take
+  std::size_t line_end_word_ = 0;   // the index word of the next line end
+  std::uint64_t line_ends_ = 0;     // its line ends not yet taken
   std::int64_t buffer_offset_ = 0;  // file position of buffer_[0]
   bool file_ended_ = false;
   bool scan_over_ = false;
@@ -427,7 +429,8 @@ ResultsStatus Scanner::run() {
   for (;;) {
     if (!refill()) return status_;
     index_->build(buffer_, end_, visitor_.marked_bytes);
-    next_entry_ = 0;
+    line_end_word_ = 0;
+    line_ends_ = index_->words() > 0 ? index_->line_ends(0) : 0;
     std::size_t held_return = kNoCarriageReturn;
     if (!take_lines(&held_return) || scan_over_) return status_;
 
@@ -457,8 +460,14 @@ ResultsStatus Scanner::run() {
 // its very end, whose position goes to *held_return. False when the scan
 // fails; scan_over_ when the file has ended.
 bool Scanner::take_lines(std::size_t* held_return) {
-  while (next_entry_ < index_->count()) {
-    const std::size_t line_end = index_->line_end(next_entry_++);
+  for (;;) {
+    while (line_ends_ == 0) {
+      if (++line_end_word_ >= index_->words()) return true;
+      line_ends_ = index_->line_ends(line_end_word_);
+    }
+    const std::size_t line_end =
+        line_end_word_ * kWordBytes + static_cast<std::size_t>(std::countr_zero(line_ends_));
+    line_ends_ &= line_ends_ - 1;
     if (line_end < begin_) continue;  // the LF of a CR LF
     char* const text = buffer_ + begin_;
     const std::size_t length = line_end - begin_;
@@ -479,12 +488,15 @@ bool Scanner::take_lines(std::size_t* held_return) {
     }
     const std::int64_t next_line =
         buffer_offset_ + static_cast<std::int64_t>(line_end + terminator);
-    const bool ok =
-        long_line_ ? end_long_line(text, length, next_line) : whole_line(text, length, next_line);
-    if (!ok) return false;
+    if (long_line_) {
+      if (!end_long_line(text, length, next_line)) return false;
+    } else if (!header_held_) {
+      header_held_ = is_header_span(text, length);
+    } else if (!value_line(text, length, next_line)) {
+      return false;
+    }
     begin_ = line_end + terminator;
   }
-  return true;
 }
 
 bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line) {
@@ -492,12 +504,15 @@ bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line)
     header_held_ = is_header_span(line, length);
     return true;
   }
+  return value_line(line, length, next_line);
+}
+
+bool Scanner::value_line(char* line, std::size_t length, std::int64_t next_line) {
   header_held_ = false;
   const std::size_t from = static_cast<std::size_t>(line - buffer_);
   ValuePiece piece{line, length, true, true, {}};
-  for (int which = 0; which < 2; ++which) {
-    piece.marked[which] = index_->first_marked(which, from, from + length) - from;
-  }
+  index_->find_marked(from, from + length, piece.marked);
+  for (std::size_t& marked : piece.marked) marked -= from;
   line[length] = '\0';
   return value_piece(piece) && count_record(next_line);
 }

@@ -151,7 +151,8 @@ Mpts parse_number_ahead(const char* text) {
   if constexpr (FLT_EVAL_METHOD == 0) {
     ByteVector bytes;
     std::memcpy(&bytes, text, sizeof bytes);
-    const std::uint32_t digits = platform_lane_bits((bytes >= '0') & (bytes <= '9'));
+    const ByteLanes digit_lanes = static_cast<ByteVector>(bytes - '0') <= 9;
+    const std::uint32_t digits = platform_lane_bits(digit_lanes);
     const int whole = std::countr_zero(~digits);
     int fraction = 0;
     int end = whole;

@@ -62,30 +62,18 @@ constexpr std::size_t kWordBytes = 64;
 constexpr std::size_t kPadding = kWordBytes;
 static_assert(kPadding > kValueReadAhead);
 
-ByteVector bytes_at(const char* text) {
-  ByteVector bytes;
-  std::memcpy(&bytes, text, sizeof bytes);
-  return bytes;
-}
+// The hot loops below are written once for vectors of either width, as
+// templates inlined into a function of each: the wide one compiled for the
+// wide instructions. Vectors go by address, so that no function outside
+// those takes a wide one.
 
-// Ranges as one unsigned comparison each: below the start wraps around.
-ByteLanes digit_lanes(ByteVector bytes) {
-  return static_cast<ByteVector>(bytes - '0') <= 9;
-}
-ByteLanes name_lanes(ByteVector bytes) {
-  const ByteVector letter_index = (bytes | 0x20) - 'a';
-  return digit_lanes(bytes) | (letter_index <= 'z' - 'a') | (bytes == '#');
-}
-
-// The 64 lane bits of four vectors of comparisons.
-template <typename Compare>
-std::uint64_t word_bits(const char* text, Compare compare) {
-  std::uint64_t bits = 0;
-  for (std::size_t part = 0; part < kWordBytes / sizeof(ByteVector); ++part) {
-    const std::uint64_t lanes = platform_lane_bits(compare(bytes_at(text + part * 16)));
-    bits |= lanes << (part * 16);
-  }
-  return bits;
+// The digits, and the name characters (letters, digits, "#"), among bytes;
+// each range is one unsigned comparison, for below its start wraps around.
+template <typename Vector, typename Lanes>
+[[gnu::always_inline]] inline void name_classes(const Vector& bytes, Lanes* digits, Lanes* names) {
+  *digits = static_cast<Vector>(bytes - '0') <= 9;
+  const Vector letter_index = (bytes | 0x20) - 'a';
+  *names = *digits | (letter_index <= 'z' - 'a') | (bytes == '#');
 }
 
 // Bit i set when an odd number of bits 0..i of bits are set.
@@ -98,7 +86,12 @@ std::uint32_t prefix_parity(std::uint32_t bits) {
 std::size_t skip_name_characters(const char* text, std::size_t length) {
   std::size_t at = 0;
   for (; at + 16 <= length; at += 16) {
-    const std::uint32_t misses = ~platform_lane_bits(name_lanes(bytes_at(text + at))) & 0xffffu;
+    ByteVector bytes;
+    std::memcpy(&bytes, text + at, sizeof bytes);
+    ByteLanes digits;
+    ByteLanes names;
+    name_classes(bytes, &digits, &names);
+    const std::uint32_t misses = ~platform_lane_bits(names) & 0xffffu;
     if (misses != 0) return at + static_cast<std::size_t>(std::countr_zero(misses));
   }
   while (at < length && is_name_character(static_cast<unsigned char>(text[at]))) ++at;
@@ -111,18 +104,26 @@ std::size_t skip_name_characters(const char* text, std::size_t length) {
 // (after "=", up to and with the ";" that closes it excluded), where only
 // digits may follow the "="; an even count in a name, where only name
 // characters and the closing ";" may stand. Any other byte is out of place.
-bool is_short_header(const char* line, std::size_t length) {
+template <typename Vector>
+[[gnu::always_inline]] inline bool short_header(const char* line, std::size_t length) {
   std::uint32_t separators = 0;
   std::uint32_t number_bytes = 0;  // "=" and digits
   std::uint32_t name_bytes = 0;    // ";" and name characters
-  for (std::size_t part = 0; part * 16 < length; ++part) {
-    const ByteVector bytes = bytes_at(line + part * 16);
-    const ByteLanes equals = bytes == '=';
-    const ByteLanes semicolon = bytes == ';';
-    const int shift = static_cast<int>(part * 16);
-    separators |= platform_lane_bits(equals | semicolon) << shift;
-    number_bytes |= platform_lane_bits(equals | digit_lanes(bytes)) << shift;
-    name_bytes |= platform_lane_bits(semicolon | name_lanes(bytes)) << shift;
+  for (std::size_t part = 0; part * sizeof(Vector) < length; ++part) {
+    Vector bytes;
+    std::memcpy(&bytes, line + part * sizeof(Vector), sizeof bytes);
+    decltype(bytes == bytes) digits;
+    decltype(bytes == bytes) names;
+    name_classes(bytes, &digits, &names);
+    const auto equals = bytes == '=';
+    const auto semicolon = bytes == ';';
+    const auto separator_lanes = equals | semicolon;
+    const auto number_lanes = equals | digits;
+    const auto name_lanes = semicolon | names;
+    const int shift = static_cast<int>(part * sizeof(Vector));
+    separators |= platform_lane_bits(separator_lanes) << shift;
+    number_bytes |= platform_lane_bits(number_lanes) << shift;
+    name_bytes |= platform_lane_bits(name_lanes) << shift;
   }
   const std::uint32_t in_number = prefix_parity(separators);
   const std::uint32_t misplaced = (in_number & ~number_bytes) | (~in_number & ~name_bytes);
@@ -130,15 +131,23 @@ bool is_short_header(const char* line, std::size_t length) {
   return (misplaced & line_bits) == 0;
 }
 
+bool is_short_header(const char* line, std::size_t length) {
+  return short_header<ByteVector>(line, length);
+}
+PLATFORM_WIDE_VECTORS bool is_short_header_wide(const char* line, std::size_t length) {
+  return short_header<WideByteVector>(line, length);
+}
+
 // Whether a whole line is a header: its trimmed text is groups of name
 // characters, "=", digits and ";". The line may be read up to 32 bytes from
 // its start.
-bool is_header_span(const char* line, std::size_t length) {
+bool is_header_span(const char* line, std::size_t length, bool wide) {
   while (length > 0 && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
   if (length == 0) return true;
   // Every group ends in ";", which also stops the runs below inside the line.
   if (line[length - 1] != ';') return false;
-  if (length <= 32) return is_short_header(line, length);
+  if (length <= 32)
+    return wide ? is_short_header_wide(line, length) : is_short_header(line, length);
   const auto* cursor = reinterpret_cast<const unsigned char*>(line);
   const auto* const end = cursor + length;
   while (cursor < end) {
@@ -283,6 +292,43 @@ class LoaderTexts {
   bool return_pending_ = false;
 };
 
+// A block's bitmaps for 64 bytes: where lines end, and where the visitor's
+// two marked bytes stand.
+struct IndexWord {
+  std::uint64_t line_ends;
+  std::uint64_t marks[2];
+};
+
+template <typename Vector>
+[[gnu::always_inline]] inline void index_words_of(const char* text, std::size_t words,
+                                                  const char marked_bytes[2], IndexWord* out) {
+  const auto first = static_cast<unsigned char>(marked_bytes[0]);
+  const auto second = static_cast<unsigned char>(marked_bytes[1]);
+  for (std::size_t word = 0; word < words; ++word) {
+    IndexWord bits{};
+    for (std::size_t part = 0; part < kWordBytes / sizeof(Vector); ++part) {
+      Vector bytes;
+      std::memcpy(&bytes, text + word * kWordBytes + part * sizeof(Vector), sizeof bytes);
+      const auto line_end_lanes = (bytes == 0) | (bytes == '\n') | (bytes == '\r');
+      const auto first_lanes = bytes == first;
+      const auto second_lanes = bytes == second;
+      const std::size_t shift = part * sizeof(Vector);
+      bits.line_ends |= std::uint64_t{platform_lane_bits(line_end_lanes)} << shift;
+      bits.marks[0] |= std::uint64_t{platform_lane_bits(first_lanes)} << shift;
+      bits.marks[1] |= std::uint64_t{platform_lane_bits(second_lanes)} << shift;
+    }
+    out[word] = bits;
+  }
+}
+
+void index_words(const char* text, std::size_t words, const char marked_bytes[2], IndexWord* out) {
+  index_words_of<ByteVector>(text, words, marked_bytes, out);
+}
+PLATFORM_WIDE_VECTORS void index_words_wide(const char* text, std::size_t words,
+                                            const char marked_bytes[2], IndexWord* out) {
+  index_words_of<WideByteVector>(text, words, marked_bytes, out);
+}
+
 // Where the lines of a block end and where the visitor's two marked bytes
 // stand: three bitmaps, a bit for each byte, found 64 bytes at a time. Each
 // word of 64 bytes keeps its word of every bitmap together, since a line's
@@ -296,23 +342,18 @@ class BlockIndex {
 
   bool reserve(std::size_t capacity) {
     const std::size_t words = capacity / kWordBytes + 1;
-    bitmaps_ = static_cast<Word*>(std::malloc(words * sizeof(Word)));
+    bitmaps_ = static_cast<IndexWord*>(std::malloc(words * sizeof(IndexWord)));
     return bitmaps_ != nullptr;
   }
 
   // Indexes text[0, length); the bytes up to the next multiple of 64 may be
   // read but count for nothing.
-  void build(const char* text, std::size_t length, const char marked_bytes[2]) {
-    const auto first = static_cast<unsigned char>(marked_bytes[0]);
-    const auto second = static_cast<unsigned char>(marked_bytes[1]);
+  void build(const char* text, std::size_t length, const char marked_bytes[2], bool wide) {
     words_ = (length + kWordBytes - 1) / kWordBytes;
-    for (std::size_t word = 0; word < words_; ++word) {
-      const char* const bytes = text + word * kWordBytes;
-      Word& bits = bitmaps_[word];
-      bits.line_ends =
-          word_bits(bytes, [](ByteVector v) { return (v == 0) | (v == '\n') | (v == '\r'); });
-      bits.marks[0] = word_bits(bytes, [first](ByteVector v) { return v == first; });
-      bits.marks[1] = word_bits(bytes, [second](ByteVector v) { return v == second; });
+    if (wide) {
+      index_words_wide(text, words_, marked_bytes, bitmaps_);
+    } else {
+      index_words(text, words_, marked_bytes, bitmaps_);
     }
     const std::size_t rest = length % kWordBytes;
     if (rest != 0) bitmaps_[words_ - 1].line_ends &= (std::uint64_t{1} << rest) - 1;
@@ -347,12 +388,7 @@ class BlockIndex {
   }
 
  private:
-  struct Word {
-    std::uint64_t line_ends;
-    std::uint64_t marks[2];
-  };
-
-  Word* bitmaps_ = nullptr;
+  IndexWord* bitmaps_ = nullptr;
   std::size_t words_ = 0;
 };
 
@@ -388,6 +424,7 @@ class Scanner {
   BlockIndex* index_;
   LoaderTexts* texts_;
   ValueVisitor visitor_;
+  const bool wide_ = platform_has_wide_vectors();
 
   std::size_t begin_ = 0;           // first byte not yet taken
   std::size_t end_ = 0;             // bytes in the buffer
@@ -428,7 +465,7 @@ bool Scanner::refill() {
 ResultsStatus Scanner::run() {
   for (;;) {
     if (!refill()) return status_;
-    index_->build(buffer_, end_, visitor_.marked_bytes);
+    index_->build(buffer_, end_, visitor_.marked_bytes, wide_);
     line_end_word_ = 0;
     line_ends_ = index_->words() > 0 ? index_->line_ends(0) : 0;
     std::size_t held_return = kNoCarriageReturn;
@@ -491,7 +528,7 @@ bool Scanner::take_lines(std::size_t* held_return) {
     if (long_line_) {
       if (!end_long_line(text, length, next_line)) return false;
     } else if (!header_held_) {
-      header_held_ = is_header_span(text, length);
+      header_held_ = is_header_span(text, length, wide_);
     } else if (!value_line(text, length, next_line)) {
       return false;
     }
@@ -501,7 +538,7 @@ bool Scanner::take_lines(std::size_t* held_return) {
 
 bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line) {
   if (!header_held_) {
-    header_held_ = is_header_span(line, length);
+    header_held_ = is_header_span(line, length, wide_);
     return true;
   }
   return value_line(line, length, next_line);

@@ -380,19 +380,9 @@ class BlockArray {
   T& operator[](std::size_t index) const { return blocks_[index / kPerBlock][index % kPerBlock]; }
 
   bool push_back(T value) {
-    if (size_ % kPerBlock == 0) {
-      if (block_count_ == block_capacity_) {
-        const std::size_t capacity = block_capacity_ == 0 ? 16 : 2 * block_capacity_;
-        auto** grown = static_cast<T**>(std::realloc(blocks_, capacity * sizeof(T*)));
-        if (grown == nullptr) return false;
-        blocks_ = grown;
-        block_capacity_ = capacity;
-      }
-      auto* block = static_cast<T*>(platform_allocate_large(kBlockBytes));
-      if (block == nullptr) return false;
-      blocks_[block_count_++] = block;
-    }
-    (*this)[size_++] = value;
+    if (next_ == block_end_ && !add_block()) return false;
+    *next_++ = value;
+    ++size_;
     return true;
   }
 
@@ -400,10 +390,28 @@ class BlockArray {
   static constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
   static constexpr std::size_t kPerBlock = kBlockBytes / sizeof(T);
 
+  bool add_block() {
+    if (block_count_ == block_capacity_) {
+      const std::size_t capacity = block_capacity_ == 0 ? 16 : 2 * block_capacity_;
+      auto** grown = static_cast<T**>(std::realloc(blocks_, capacity * sizeof(T*)));
+      if (grown == nullptr) return false;
+      blocks_ = grown;
+      block_capacity_ = capacity;
+    }
+    auto* block = static_cast<T*>(platform_allocate_large(kBlockBytes));
+    if (block == nullptr) return false;
+    blocks_[block_count_++] = block;
+    next_ = block;
+    block_end_ = block + kPerBlock;
+    return true;
+  }
+
   T** blocks_ = nullptr;
   std::size_t block_count_ = 0;
   std::size_t block_capacity_ = 0;
   std::size_t size_ = 0;
+  T* next_ = nullptr;  // where the next value goes, in the last block
+  T* block_end_ = nullptr;
 };
 
 // Each record's Mpts, or the mark of a timed record, in file order and in

@@ -362,9 +362,12 @@ class BlockIndex {
   std::size_t words() const { return words_; }
   std::uint64_t line_ends(std::size_t word) const { return bitmaps_[word].line_ends; }
 
-  // The first position in [from, to) of each marked byte, or `to`; from is
-  // below to.
+  // The first position in [from, to) of each marked byte, or `to`.
   void find_marked(std::size_t from, std::size_t to, std::size_t found[2]) const {
+    if (from >= to) {
+      found[0] = found[1] = to;
+      return;
+    }
     const std::size_t last_word = (to - 1) / kWordBytes;
     std::size_t word = from / kWordBytes;
     const std::uint64_t inside = ~std::uint64_t{0} << (from % kWordBytes);

@@ -76,12 +76,6 @@ template <typename Vector, typename Lanes>
   *names = *digits | (letter_index <= 'z' - 'a') | (bytes == '#');
 }
 
-// Bit i set when an odd number of bits 0..i of bits are set.
-std::uint32_t prefix_parity(std::uint32_t bits) {
-  for (int shift = 1; shift < 32; shift *= 2) bits ^= bits << shift;
-  return bits;
-}
-
 // Index of the first byte in text[0, length) that is no name character.
 std::size_t skip_name_characters(const char* text, std::size_t length) {
   std::size_t at = 0;
@@ -100,13 +94,16 @@ std::size_t skip_name_characters(const char* text, std::size_t length) {
 
 // The header grammar on a trimmed line of up to 32 bytes that ends in ";",
 // all bytes at once. The separators "=" and ";" must alternate, starting with
-// "=": counting them from the line start, an odd count stands inside a number
-// (after "=", up to and with the ";" that closes it excluded), where only
-// digits may follow the "="; an even count in a name, where only name
-// characters and the closing ";" may stand. Any other byte is out of place.
+// "=", and so bound the numbers: a number runs from an "=" to before the ";"
+// that closes it, and only digits may follow the "=" there; between numbers
+// only name characters and the closing ";" may stand. Subtracting the "="
+// bits from the ";" bits sets exactly the bits of the numbers when the
+// separators alternate; when they do not, the bits it sets put a separator
+// out of place, and any other byte out of place shows as well.
 template <typename Vector>
 [[gnu::always_inline]] inline bool short_header(const char* line, std::size_t length) {
-  std::uint32_t separators = 0;
+  std::uint32_t opening = 0;       // "="
+  std::uint32_t closing = 0;       // ";"
   std::uint32_t number_bytes = 0;  // "=" and digits
   std::uint32_t name_bytes = 0;    // ";" and name characters
   for (std::size_t part = 0; part * sizeof(Vector) < length; ++part) {
@@ -117,15 +114,15 @@ template <typename Vector>
     name_classes(bytes, &digits, &names);
     const auto equals = bytes == '=';
     const auto semicolon = bytes == ';';
-    const auto separator_lanes = equals | semicolon;
     const auto number_lanes = equals | digits;
     const auto name_lanes = semicolon | names;
     const int shift = static_cast<int>(part * sizeof(Vector));
-    separators |= platform_lane_bits(separator_lanes) << shift;
+    opening |= platform_lane_bits(equals) << shift;
+    closing |= platform_lane_bits(semicolon) << shift;
     number_bytes |= platform_lane_bits(number_lanes) << shift;
     name_bytes |= platform_lane_bits(name_lanes) << shift;
   }
-  const std::uint32_t in_number = prefix_parity(separators);
+  const std::uint32_t in_number = closing - opening;
   const std::uint32_t misplaced = (in_number & ~number_bytes) | (~in_number & ~name_bytes);
   const std::uint32_t line_bits = length == 32 ? ~0u : (1u << length) - 1;
   return (misplaced & line_bits) == 0;

@@ -128,23 +128,8 @@ template <typename Vector>
   return (misplaced & line_bits) == 0;
 }
 
-bool is_short_header(const char* line, std::size_t length) {
-  return short_header<ByteVector>(line, length);
-}
-PLATFORM_WIDE_VECTORS bool is_short_header_wide(const char* line, std::size_t length) {
-  return short_header<WideByteVector>(line, length);
-}
-
-// Whether a whole line is a header: its trimmed text is groups of name
-// characters, "=", digits and ";". The line may be read up to 32 bytes from
-// its start.
-bool is_header_span(const char* line, std::size_t length, bool wide) {
-  while (length > 0 && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
-  if (length == 0) return true;
-  // Every group ends in ";", which also stops the runs below inside the line.
-  if (line[length - 1] != ';') return false;
-  if (length <= 32)
-    return wide ? is_short_header_wide(line, length) : is_short_header(line, length);
+// The grammar byte by byte, for a trimmed line longer than 32 bytes.
+bool is_long_header(const char* line, std::size_t length) {
   const auto* cursor = reinterpret_cast<const unsigned char*>(line);
   const auto* const end = cursor + length;
   while (cursor < end) {
@@ -154,6 +139,18 @@ bool is_header_span(const char* line, std::size_t length, bool wide) {
     if (*cursor++ != ';') return false;
   }
   return true;
+}
+
+// Whether a whole line is a header: its trimmed text is groups of name
+// characters, "=", digits and ";". The line may be read up to 32 bytes from
+// its start.
+template <typename Vector>
+[[gnu::always_inline]] inline bool header_span(const char* line, std::size_t length) {
+  while (length > 0 && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
+  if (length == 0) return true;
+  // Every group ends in ";", which also stops the runs inside the line.
+  if (line[length - 1] != ';') return false;
+  return length <= 32 ? short_header<Vector>(line, length) : is_long_header(line, length);
 }
 
 // The header grammar followed across the pieces of a long line. Bytes that
@@ -411,6 +408,9 @@ class Scanner {
 
   bool refill();
   bool take_lines(std::size_t* held_return);
+  bool take_lines_wide(std::size_t* held_return);
+  template <typename Vector>
+  [[gnu::always_inline]] inline bool take_lines_of(std::size_t* held_return);
   bool whole_line(char* line, std::size_t length, std::int64_t next_line);
   bool value_line(char* line, std::size_t length, std::int64_t next_line);
   bool line_piece(char* text, std::size_t length);
@@ -469,7 +469,8 @@ ResultsStatus Scanner::run() {
     line_end_word_ = 0;
     line_ends_ = index_->words() > 0 ? index_->line_ends(0) : 0;
     std::size_t held_return = kNoCarriageReturn;
-    if (!take_lines(&held_return) || scan_over_) return status_;
+    const bool taken = wide_ ? take_lines_wide(&held_return) : take_lines(&held_return);
+    if (!taken || scan_over_) return status_;
 
     char* const text = buffer_ + begin_;
     const std::size_t available = end_ - begin_;
@@ -497,6 +498,14 @@ ResultsStatus Scanner::run() {
 // its very end, whose position goes to *held_return. False when the scan
 // fails; scan_over_ when the file has ended.
 bool Scanner::take_lines(std::size_t* held_return) {
+  return take_lines_of<ByteVector>(held_return);
+}
+PLATFORM_WIDE_VECTORS bool Scanner::take_lines_wide(std::size_t* held_return) {
+  return take_lines_of<WideByteVector>(held_return);
+}
+
+template <typename Vector>
+bool Scanner::take_lines_of(std::size_t* held_return) {
   for (;;) {
     while (line_ends_ == 0) {
       if (++line_end_word_ >= index_->words()) return true;
@@ -528,7 +537,7 @@ bool Scanner::take_lines(std::size_t* held_return) {
     if (long_line_) {
       if (!end_long_line(text, length, next_line)) return false;
     } else if (!header_held_) {
-      header_held_ = is_header_span(text, length, wide_);
+      header_held_ = header_span<Vector>(text, length);
     } else if (!value_line(text, length, next_line)) {
       return false;
     }
@@ -538,7 +547,7 @@ bool Scanner::take_lines(std::size_t* held_return) {
 
 bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line) {
   if (!header_held_) {
-    header_held_ = is_header_span(line, length, wide_);
+    header_held_ = header_span<ByteVector>(line, length);
     return true;
   }
   return value_line(line, length, next_line);

@@ -76,6 +76,7 @@ struct Terminal {
   bool row_known = false;
   bool report_unanswered = false;
   bool onlcr = true;
+  long size_asked_at = 0;      // CLOCK_MONOTONIC nanoseconds
   int sgr = kNormalAttribute;  // what the terminal's SGR stands at
   // Standard output's bytes as they arrive, split across writes.
   EscapeState escape = EscapeState::kNone;
@@ -328,9 +329,51 @@ bool ask_cursor_position(int fd, int* column, int* row) {
   return answered;
 }
 
+// ---- The terminal's size ----------------------------------------------------
+
+// The size is asked for (an ioctl) only when it may have changed: after a
+// SIGWINCH, which a resize sends to the terminal's foreground process group,
+// and at most 100 ms after the last asking, since a process in the background
+// gets no SIGWINCH. A progress line would otherwise pay for asking at every
+// text twice, once for standard output and once for the row's blanking.
+constexpr long kSizeRecheckNanoseconds = 100'000'000;
+volatile std::sig_atomic_t g_resized = 1;
+
+extern "C" void note_resize(int) {
+  g_resized = 1;
+}
+
+// Listens for SIGWINCH, unless the program has a plan of its own for it; then
+// the size is asked for every time.
+bool arm_resize_notice() {
+  static const bool armed = [] {
+    struct sigaction current {};
+    if (sigaction(SIGWINCH, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return false;
+    struct sigaction ours {};
+    ours.sa_handler = note_resize;
+    ours.sa_flags = SA_RESTART;
+    sigemptyset(&ours.sa_mask);
+    return sigaction(SIGWINCH, &ours, nullptr) == 0;
+  }();
+  return armed;
+}
+
+long monotonic_nanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1'000'000'000L + now.tv_nsec;
+}
+
 // Fits the shadow to the terminal's size. False when the size is unknown.
 bool refresh(int fd) {
   Terminal& state = terminal();
+  const long now = monotonic_nanoseconds();
+  if (state.sized && !g_resized && arm_resize_notice() &&
+      now - state.size_asked_at < kSizeRecheckNanoseconds) {
+    return true;
+  }
+  g_resized = 0;
+  state.size_asked_at = now;
   winsize size{};
   if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return false;
   const int columns = std::min<int>(size.ws_col, SHRT_MAX);

@@ -367,8 +367,9 @@ long monotonic_nanoseconds() {
 // Fits the shadow to the terminal's size. False when the size is unknown.
 bool refresh(int fd) {
   Terminal& state = terminal();
+  const bool resizes_noticed = arm_resize_notice();
   const long now = monotonic_nanoseconds();
-  if (state.sized && !g_resized && arm_resize_notice() &&
+  if (resizes_noticed && state.sized && !g_resized &&
       now - state.size_asked_at < kSizeRecheckNanoseconds) {
     return true;
   }

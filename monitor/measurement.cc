@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "monitor/monitor.h"
 #include "platform/platform.h"
@@ -189,19 +190,18 @@ struct WholeLine {
   Mpts mpts;
 };
 
-WholeLine digest_whole_line(const ValuePiece& piece) {
-  const char* const line = piece.text;
-  const std::size_t hash = piece.marked[kHashMark];
-  if (hash < piece.length) {
-    std::size_t length = piece.length;
+WholeLine digest_whole_line(const char* line, const ValueLine& place) {
+  const std::size_t hash = place.marked[kHashMark];
+  if (hash < place.length) {
+    std::size_t length = place.length;
     while (length > hash && is_trimmed(static_cast<unsigned char>(line[length - 1]))) --length;
     if (contains_text(line + hash, length - hash, kTimeText, kTimeLength) &&
         contains_text(line, length, kByText, kByLength)) {
       return {true, kNoMpts};
     }
   }
-  const std::size_t parenthesis = piece.marked[kParenthesisMark];
-  return {false, parenthesis < piece.length ? parse_number_ahead(line + parenthesis + 1) : kNoMpts};
+  const std::size_t parenthesis = place.marked[kParenthesisMark];
+  return {false, parenthesis < place.length ? parse_number_ahead(line + parenthesis + 1) : kNoMpts};
 }
 
 // Whether text[0, length) holds a byte that trimming keeps.
@@ -485,17 +485,24 @@ struct ScanMeasurement {
   LongValueLine long_line;
 };
 
-bool take_value_piece(void* context, const ValuePiece& piece) {
+std::size_t take_value_lines(void* context, const char* text, std::span<const ValueLine> lines) {
   auto* measurement = static_cast<ScanMeasurement*>(context);
-  if (piece.first && piece.last) {
-    const WholeLine line = digest_whole_line(piece);
-    return measurement->store.append(line.mpts, line.timed);
+  std::size_t kept = 0;
+  for (const ValueLine& place : lines) {
+    const WholeLine line = digest_whole_line(text + place.start, place);
+    if (!measurement->store.append(line.mpts, line.timed)) break;
+    ++kept;
   }
-  LongValueLine& line = measurement->long_line;
+  return kept;
+}
+
+bool take_value_piece(void* context, const ValuePiece& piece) {
+  LongValueLine& line = static_cast<ScanMeasurement*>(context)->long_line;
   if (piece.first) line.reset();
   if (!line.take(piece.text, piece.length)) return false;
   if (!piece.last) return true;
-  return measurement->store.append(line.timed() ? kNoMpts : line.mpts(), line.timed());
+  return static_cast<ScanMeasurement*>(context)->store.append(line.timed() ? kNoMpts : line.mpts(),
+                                                              line.timed());
 }
 
 }  // namespace
@@ -514,7 +521,7 @@ ResultsStatus total_results_file(const char* results_path, std::size_t block_siz
   ScanMeasurement measurement;
   const ResultsStatus status =
       scan_results(results_path,
-                   ValueVisitor{take_value_piece, &measurement, {kParenthesis, kHash}}, block_size);
+                   ValueVisitor{take_value_lines, take_value_piece, &measurement, {kParenthesis, kHash}}, block_size);
   if (status == ResultsStatus::kOk) *total = measurement.store.total();
   return status;
 }

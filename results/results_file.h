@@ -5,7 +5,9 @@
 #define RIRAVUVAVU_RESULTS_RESULTS_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "support/dynarray.h"
 
@@ -61,37 +63,41 @@ ResultsStatus load_results_checked(const char* path, DynArray* records);
 
 // ---- Streaming scan ---------------------------------------------------------
 // The loader's reading without the record list: the file is read in large
-// blocks, and each record's value line is handed to a visitor as it is found,
-// so memory does not grow with the file. The same lines make the same records
+// blocks, and each record's value line is handed to a visitor, a batch of them
+// at a time, so memory does not grow with the file. The same lines make the same records
 // as with read_result_record, and the same texts reach standard output as with
 // load_results_checked (progress percentages from the same stream positions).
 
-// A piece of a record's value line: its bytes as they stand in the file, not
-// yet trimmed, without the terminator. A line that fits in a block comes as one
-// piece with first and last set and a zero stored after it, so that it can be
-// read as a C string, and whose bytes may be read up to kValueReadAhead past
-// that zero. A longer line comes as several pieces in file order; the last one
-// may be empty.
+// A whole value line, inside the text that the visitor gets with it: where it
+// starts, how many bytes it has before its terminator (not yet trimmed), and
+// the offset of the first byte equal to each of the visitor's marked bytes, or
+// its length where there is none. A zero is stored after the line, so that it
+// can be read as a C string, and its bytes may be read up to kValueReadAhead
+// past that zero.
 inline constexpr std::size_t kValueReadAhead = 32;
+struct ValueLine {
+  std::uint32_t start;
+  std::uint32_t length;
+  std::uint32_t marked[2];
+};
+
+// A piece of a value line too long for a block, as it stands in the file,
+// without the terminator. The pieces come in file order; the last may be empty.
 struct ValuePiece {
   char* text;
   std::size_t length;
   bool first;
   bool last;
-  // In a whole line (first and last): the offset of the first byte equal to
-  // each of the visitor's marked bytes, or length where there is none. In the
-  // pieces of a longer line: length.
-  std::size_t marked[2];
 };
 
-// Takes one piece; returns false when it cannot keep what it needs of it (out
-// of memory), which ends the scan with kOutOfMemory.
-using ValuePieceVisitor = bool (*)(void* context, const ValuePiece& piece);
-
-// Who takes the value lines, and the two bytes that the scan looks for in
-// each whole one on the way, since it looks at every byte anyway.
+// Who takes the value lines, in file order, and the two bytes that the scan
+// looks for in each whole one on the way, since it looks at every byte anyway.
+// Whole lines come in batches: take_lines returns how many of them it kept,
+// all of them unless it could not keep the next (out of memory). take_piece
+// returns false in that case. Either ends the scan with kOutOfMemory.
 struct ValueVisitor {
-  ValuePieceVisitor visit;
+  std::size_t (*take_lines)(void* context, const char* text, std::span<const ValueLine> lines);
+  bool (*take_piece)(void* context, const ValuePiece& piece);
   void* context;
   char marked_bytes[2];
 };

@@ -335,8 +335,9 @@ class BlockIndex {
   ~BlockIndex() { std::free(bitmaps_); }
 
   bool reserve(std::size_t capacity) {
-    const std::size_t words = capacity / kWordBytes + 1;
-    bitmaps_ = static_cast<IndexWord*>(std::malloc(words * sizeof(IndexWord)));
+    // One word more than a full buffer needs, for the window in find_marked.
+    const std::size_t words = capacity / kWordBytes + 2;
+    bitmaps_ = static_cast<IndexWord*>(std::calloc(words, sizeof(IndexWord)));
     return bitmaps_ != nullptr;
   }
 
@@ -358,6 +359,19 @@ class BlockIndex {
 
   // The first position in [from, to) of each marked byte, or `to`.
   void find_marked(std::size_t from, std::size_t to, std::size_t found[2]) const {
+    const std::size_t length = to - from;
+    if (length <= kWordBytes) {
+      // The usual short line: a window of 64 bits from `from` on, which may
+      // take bits of the next word, holds it whole.
+      const std::size_t word = from / kWordBytes;
+      const std::size_t shift = from % kWordBytes;
+      for (int mark = 0; mark < 2; ++mark) {
+        const std::uint64_t window = bitmaps_[word].marks[mark] >> shift |
+                                     bitmaps_[word + 1].marks[mark] << 1 << (kWordBytes - 1 - shift);
+        found[mark] = from + std::min<std::size_t>(std::countr_zero(window), length);
+      }
+      return;
+    }
     if (from >= to) {
       found[0] = found[1] = to;
       return;
@@ -411,12 +425,13 @@ class Scanner {
   bool take_lines_wide(std::size_t* held_return);
   template <typename Vector>
   [[gnu::always_inline]] inline bool take_lines_of(std::size_t* held_return);
-  bool whole_line(char* line, std::size_t length, std::int64_t next_line);
-  bool value_line(char* line, std::size_t length, std::int64_t next_line);
+  bool whole_line(std::size_t start, std::size_t length, std::size_t next_line);
+  [[gnu::always_inline]] inline bool value_line(std::size_t start, std::size_t length,
+                                                std::size_t next_line);
+  bool pass_lines();
   bool line_piece(char* text, std::size_t length);
   bool end_long_line(char* text, std::size_t length, std::int64_t next_line);
   bool value_piece(const ValuePiece& piece);
-  bool count_record(std::int64_t next_line);
 
   std::FILE* stream_;
   char* buffer_;  // capacity_ + kPadding bytes
@@ -428,8 +443,6 @@ class Scanner {
 
   std::size_t begin_ = 0;           // first byte not yet taken
   std::size_t end_ = 0;             // bytes in the buffer
-  std::size_t line_end_word_ = 0;   // the index word of the next line end
-  std::uint64_t line_ends_ = 0;     // its line ends not yet taken
   std::int64_t buffer_offset_ = 0;  // file position of buffer_[0]
   bool file_ended_ = false;
   bool scan_over_ = false;
@@ -439,6 +452,13 @@ class Scanner {
   bool long_line_ = false;  // part of the current line was taken already
   HeaderCheck header_check_ = HeaderCheck::kGroupStart;
   std::uint32_t count_ = 0;
+
+  // Whole value lines found and not yet passed on, with where the line after
+  // each starts in the buffer.
+  static constexpr std::size_t kBatchLines = 512;
+  std::size_t batched_ = 0;
+  ValueLine batch_[kBatchLines];
+  std::uint32_t batch_next_lines_[kBatchLines];
 };
 
 // Keeps the bytes not yet taken, at the front, and fills the buffer behind
@@ -466,11 +486,10 @@ ResultsStatus Scanner::run() {
   for (;;) {
     if (!refill()) return status_;
     index_->build(buffer_, end_, visitor_.marked_bytes, wide_);
-    line_end_word_ = 0;
-    line_ends_ = index_->words() > 0 ? index_->line_ends(0) : 0;
     std::size_t held_return = kNoCarriageReturn;
     const bool taken = wide_ ? take_lines_wide(&held_return) : take_lines(&held_return);
-    if (!taken || scan_over_) return status_;
+    // The buffer is about to change: the lines found in it go on first.
+    if (!taken || !pass_lines() || scan_over_) return status_;
 
     char* const text = buffer_ + begin_;
     const std::size_t available = end_ - begin_;
@@ -479,8 +498,8 @@ ResultsStatus Scanner::run() {
       const std::int64_t next_line = buffer_offset_ + static_cast<std::int64_t>(end_);
       if (long_line_) {
         end_long_line(text, available, next_line);
-      } else if (available > 0) {
-        whole_line(text, available, next_line);
+      } else if (available > 0 && whole_line(begin_, available, end_)) {
+        pass_lines();
       }
       return status_;
     }
@@ -506,61 +525,103 @@ PLATFORM_WIDE_VECTORS bool Scanner::take_lines_wide(std::size_t* held_return) {
 
 template <typename Vector>
 bool Scanner::take_lines_of(std::size_t* held_return) {
-  for (;;) {
-    while (line_ends_ == 0) {
-      if (++line_end_word_ >= index_->words()) return true;
-      line_ends_ = index_->line_ends(line_end_word_);
-    }
-    const std::size_t line_end =
-        line_end_word_ * kWordBytes + static_cast<std::size_t>(std::countr_zero(line_ends_));
-    line_ends_ &= line_ends_ - 1;
-    if (line_end < begin_) continue;  // the LF of a CR LF
-    char* const text = buffer_ + begin_;
-    const std::size_t length = line_end - begin_;
-    std::size_t terminator = 1;
-    if (buffer_[line_end] == '\r') {
-      if (line_end + 1 < end_) {
-        terminator = buffer_[line_end + 1] == '\n' ? 2 : 1;
-      } else if (!file_ended_) {
-        // The byte after the CR decides where the next line starts.
-        *held_return = line_end;
-        return true;
-      } else if (length == 0 && !long_line_) {
-        // An empty line ended by a CR that is the file's last byte is the
-        // end of the file.
-        scan_over_ = true;
-        return true;
+  // The state the loop changes lives in locals, so that it stays in registers
+  // across the byte stores of the lines; the members get it back whenever the
+  // loop leaves or calls what reads them.
+  char* const buffer = buffer_;
+  const std::size_t words = index_->words();
+  std::size_t begin = begin_;
+  bool header_held = header_held_;
+  const auto leave = [&](bool result) {
+    begin_ = begin;
+    header_held_ = header_held;
+    return result;
+  };
+  for (std::size_t word = 0; word < words; ++word) {
+    for (std::uint64_t ends = index_->line_ends(word); ends != 0; ends &= ends - 1) {
+      const std::size_t line_end =
+          word * kWordBytes + static_cast<std::size_t>(std::countr_zero(ends));
+      if (line_end < begin) continue;  // the LF of a CR LF
+      char* const text = buffer + begin;
+      const std::size_t length = line_end - begin;
+      std::size_t terminator = 1;
+      if (buffer[line_end] == '\r') {
+        if (line_end + 1 < end_) {
+          terminator = buffer[line_end + 1] == '\n' ? 2 : 1;
+        } else if (!file_ended_) {
+          // The byte after the CR decides where the next line starts.
+          *held_return = line_end;
+          return leave(true);
+        } else if (length == 0 && !long_line_) {
+          // An empty line ended by a CR that is the file's last byte is the
+          // end of the file.
+          scan_over_ = true;
+          return leave(true);
+        }
       }
+      if (long_line_) {
+        header_held_ = header_held;
+        const std::int64_t next_line =
+            buffer_offset_ + static_cast<std::int64_t>(line_end + terminator);
+        if (!end_long_line(text, length, next_line)) return leave(false);
+        header_held = header_held_;
+      } else if (!header_held) {
+        header_held = header_span<Vector>(text, length);
+      } else {
+        header_held = false;
+        if (!value_line(begin, length, line_end + terminator)) return leave(false);
+      }
+      begin = line_end + terminator;
     }
-    const std::int64_t next_line =
-        buffer_offset_ + static_cast<std::int64_t>(line_end + terminator);
-    if (long_line_) {
-      if (!end_long_line(text, length, next_line)) return false;
-    } else if (!header_held_) {
-      header_held_ = header_span<Vector>(text, length);
-    } else if (!value_line(text, length, next_line)) {
-      return false;
-    }
-    begin_ = line_end + terminator;
   }
+  return leave(true);
 }
 
-bool Scanner::whole_line(char* line, std::size_t length, std::int64_t next_line) {
+bool Scanner::whole_line(std::size_t start, std::size_t length, std::size_t next_line) {
   if (!header_held_) {
-    header_held_ = header_span<ByteVector>(line, length);
+    header_held_ = header_span<ByteVector>(buffer_ + start, length);
     return true;
   }
-  return value_line(line, length, next_line);
+  header_held_ = false;
+  return value_line(start, length, next_line);
 }
 
-bool Scanner::value_line(char* line, std::size_t length, std::int64_t next_line) {
-  header_held_ = false;
-  const std::size_t from = static_cast<std::size_t>(line - buffer_);
-  ValuePiece piece{line, length, true, true, {}};
-  index_->find_marked(from, from + length, piece.marked);
-  for (std::size_t& marked : piece.marked) marked -= from;
-  line[length] = '\0';
-  return value_piece(piece) && count_record(next_line);
+// Adds a whole value line to the batch; the caller has let go of its header.
+// Offsets are in the buffer.
+bool Scanner::value_line(std::size_t start, std::size_t length, std::size_t next_line) {
+  if (batched_ == kBatchLines && !pass_lines()) return false;
+  if (count_ + batched_ >= static_cast<std::uint32_t>(INT_MAX)) {
+    if (pass_lines()) status_ = ResultsStatus::kTooManyRecords;
+    return false;
+  }
+  std::size_t found[2];
+  index_->find_marked(start, start + length, found);
+  batch_[batched_] = ValueLine{static_cast<std::uint32_t>(start),
+                               static_cast<std::uint32_t>(length),
+                               {static_cast<std::uint32_t>(found[0] - start),
+                                static_cast<std::uint32_t>(found[1] - start)}};
+  batch_next_lines_[batched_] = static_cast<std::uint32_t>(next_line);
+  ++batched_;
+  buffer_[start + length] = '\0';
+  return true;
+}
+
+// Hands the batch to the visitor and counts the records that it kept.
+bool Scanner::pass_lines() {
+  if (batched_ == 0) return true;
+  const std::size_t kept =
+      visitor_.take_lines(visitor_.context, buffer_, std::span(batch_, batched_));
+  // Every hundredth record shows its progress text.
+  for (std::size_t record = kProgressEvery - count_ % kProgressEvery; record <= kept;
+       record += kProgressEvery) {
+    texts_->progress(count_ + static_cast<std::uint32_t>(record),
+                     buffer_offset_ + batch_next_lines_[record - 1]);
+  }
+  count_ += static_cast<std::uint32_t>(kept);
+  const bool whole = kept == batched_;
+  batched_ = 0;
+  if (!whole) status_ = ResultsStatus::kOutOfMemory;
+  return whole;
 }
 
 bool Scanner::line_piece(char* text, std::size_t length) {
@@ -571,7 +632,7 @@ bool Scanner::line_piece(char* text, std::size_t length) {
     header_check_ = check_header_piece(header_check_, text, length);
     return true;
   }
-  return value_piece(ValuePiece{text, length, first, false, {length, length}});
+  return value_piece(ValuePiece{text, length, first, false});
 }
 
 bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_line) {
@@ -583,25 +644,23 @@ bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_li
     return true;
   }
   header_held_ = false;
-  return value_piece(ValuePiece{text, length, false, true, {length, length}}) &&
-         count_record(next_line);
+  if (!value_piece(ValuePiece{text, length, false, true})) return false;
+  ++count_;
+  if (count_ % kProgressEvery == 0) texts_->progress(count_, next_line);
+  return true;
 }
 
 bool Scanner::value_piece(const ValuePiece& piece) {
+  // Whole lines found before this piece go first.
+  if (!pass_lines()) return false;
   if (piece.last && count_ >= static_cast<std::uint32_t>(INT_MAX)) {
     status_ = ResultsStatus::kTooManyRecords;
     return false;
   }
-  if (!visitor_.visit(visitor_.context, piece)) {
+  if (!visitor_.take_piece(visitor_.context, piece)) {
     status_ = ResultsStatus::kOutOfMemory;
     return false;
   }
-  return true;
-}
-
-bool Scanner::count_record(std::int64_t next_line) {
-  ++count_;
-  if (count_ % kProgressEvery == 0) texts_->progress(count_, next_line);
   return true;
 }
 

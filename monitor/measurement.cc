@@ -519,9 +519,10 @@ void take_measurement(const char* results_path, double* uptime, double* total) {
 ResultsStatus total_results_file(const char* results_path, std::size_t block_size, double* total) {
   *total = 0.0;
   ScanMeasurement measurement;
-  const ResultsStatus status =
-      scan_results(results_path,
-                   ValueVisitor{take_value_lines, take_value_piece, &measurement, {kParenthesis, kHash}}, block_size);
+  const ResultsStatus status = scan_results(
+      results_path,
+      ValueVisitor{take_value_lines, take_value_piece, &measurement, {kParenthesis, kHash}},
+      block_size);
   if (status == ResultsStatus::kOk) *total = measurement.store.total();
   return status;
 }

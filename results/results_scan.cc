@@ -366,8 +366,9 @@ class BlockIndex {
       const std::size_t word = from / kWordBytes;
       const std::size_t shift = from % kWordBytes;
       for (int mark = 0; mark < 2; ++mark) {
-        const std::uint64_t window = bitmaps_[word].marks[mark] >> shift |
-                                     bitmaps_[word + 1].marks[mark] << 1 << (kWordBytes - 1 - shift);
+        const std::uint64_t window =
+            bitmaps_[word].marks[mark] >> shift | bitmaps_[word + 1].marks[mark]
+                                                      << 1 << (kWordBytes - 1 - shift);
         found[mark] = from + std::min<std::size_t>(std::countr_zero(window), length);
       }
       return;
@@ -596,10 +597,10 @@ bool Scanner::value_line(std::size_t start, std::size_t length, std::size_t next
   }
   std::size_t found[2];
   index_->find_marked(start, start + length, found);
-  batch_[batched_] = ValueLine{static_cast<std::uint32_t>(start),
-                               static_cast<std::uint32_t>(length),
-                               {static_cast<std::uint32_t>(found[0] - start),
-                                static_cast<std::uint32_t>(found[1] - start)}};
+  batch_[batched_] = ValueLine{
+      static_cast<std::uint32_t>(start),
+      static_cast<std::uint32_t>(length),
+      {static_cast<std::uint32_t>(found[0] - start), static_cast<std::uint32_t>(found[1] - start)}};
   batch_next_lines_[batched_] = static_cast<std::uint32_t>(next_line);
   ++batched_;
   buffer_[start + length] = '\0';

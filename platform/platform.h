@@ -221,17 +221,18 @@ inline std::uint32_t platform_lane_bits(const ByteLanes& lanes) {
 
 // Wide lanes: thirty-two bytes at once, where the processor has AVX2. Code
 // that uses them goes into functions marked PLATFORM_WIDE_VECTORS, which are
-// compiled for AVX2 and may run only when platform_has_wide_vectors() is
-// true. Elsewhere, and on Windows, whose compilers do not align the stack for
-// them, the mark is empty and the answer false. Wide vectors are passed by
-// address, never by value, so that no function outside the mark takes one.
+// compiled for AVX2 (with the bit instructions of the same processors) and may run only when
+// platform_has_wide_vectors() is true. Elsewhere, and on Windows, whose compilers do not align the
+// stack for them, the mark is empty and the answer false. Wide vectors are passed by address, never
+// by value, so that no function outside the mark takes one.
 using WideByteVector = unsigned char __attribute__((vector_size(32)));
 using WideByteLanes = decltype(std::declval<WideByteVector>() == std::declval<WideByteVector>());
 
 #if defined(__x86_64__) && !defined(_WIN32) && (defined(__GNUC__) || defined(__clang__))
-#define PLATFORM_WIDE_VECTORS __attribute__((target("avx2")))
+#define PLATFORM_WIDE_VECTORS __attribute__((target("avx2,bmi,bmi2")))
 inline bool platform_has_wide_vectors() {
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("bmi2");
 }
 PLATFORM_WIDE_VECTORS inline std::uint32_t platform_lane_bits(const WideByteLanes& lanes) {
   __m256i vector;

@@ -497,12 +497,12 @@ std::size_t take_value_lines(void* context, const char* text, std::span<const Va
 }
 
 bool take_value_piece(void* context, const ValuePiece& piece) {
-  LongValueLine& line = static_cast<ScanMeasurement*>(context)->long_line;
+  auto* measurement = static_cast<ScanMeasurement*>(context);
+  LongValueLine& line = measurement->long_line;
   if (piece.first) line.reset();
   if (!line.take(piece.text, piece.length)) return false;
   if (!piece.last) return true;
-  return static_cast<ScanMeasurement*>(context)->store.append(line.timed() ? kNoMpts : line.mpts(),
-                                                              line.timed());
+  return measurement->store.append(line.timed() ? kNoMpts : line.mpts(), line.timed());
 }
 
 }  // namespace

@@ -357,7 +357,7 @@ class BlockIndex {
   std::size_t words() const { return words_; }
   std::uint64_t line_ends(std::size_t word) const { return bitmaps_[word].line_ends; }
 
-  // The first position in [from, to) of each marked byte, or `to`.
+  // The first position in [from, to) of each marked byte, or `to`; from <= to.
   void find_marked(std::size_t from, std::size_t to, std::size_t found[2]) const {
     const std::size_t length = to - from;
     if (length <= kWordBytes) {
@@ -371,10 +371,6 @@ class BlockIndex {
                                                       << 1 << (kWordBytes - 1 - shift);
         found[mark] = from + std::min<std::size_t>(std::countr_zero(window), length);
       }
-      return;
-    }
-    if (from >= to) {
-      found[0] = found[1] = to;
       return;
     }
     const std::size_t last_word = (to - 1) / kWordBytes;
@@ -430,6 +426,8 @@ class Scanner {
   [[gnu::always_inline]] inline bool value_line(std::size_t start, std::size_t length,
                                                 std::size_t next_line);
   bool pass_lines();
+  template <typename NextLine>
+  void count_records(std::size_t records, const NextLine& next_line_of);
   bool line_piece(char* text, std::size_t length);
   bool end_long_line(char* text, std::size_t length, std::int64_t next_line);
   bool value_piece(const ValuePiece& piece);
@@ -612,13 +610,8 @@ bool Scanner::pass_lines() {
   if (batched_ == 0) return true;
   const std::size_t kept =
       visitor_.take_lines(visitor_.context, buffer_, std::span(batch_, batched_));
-  // Every hundredth record shows its progress text.
-  for (std::size_t record = kProgressEvery - count_ % kProgressEvery; record <= kept;
-       record += kProgressEvery) {
-    texts_->progress(count_ + static_cast<std::uint32_t>(record),
-                     buffer_offset_ + batch_next_lines_[record - 1]);
-  }
-  count_ += static_cast<std::uint32_t>(kept);
+  count_records(
+      kept, [this](std::size_t record) { return buffer_offset_ + batch_next_lines_[record - 1]; });
   const bool whole = kept == batched_;
   batched_ = 0;
   if (!whole) status_ = ResultsStatus::kOutOfMemory;
@@ -646,9 +639,20 @@ bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_li
   }
   header_held_ = false;
   if (!value_piece(ValuePiece{text, length, false, true})) return false;
-  ++count_;
-  if (count_ % kProgressEvery == 0) texts_->progress(count_, next_line);
+  count_records(1, [next_line](std::size_t) { return next_line; });
   return true;
+}
+
+// Counts records that the visitor kept; every hundredth shows its progress
+// text, with the file position of the line after it (next_line_of takes the
+// record's place among them, from 1).
+template <typename NextLine>
+void Scanner::count_records(std::size_t records, const NextLine& next_line_of) {
+  for (std::size_t record = kProgressEvery - count_ % kProgressEvery; record <= records;
+       record += kProgressEvery) {
+    texts_->progress(count_ + static_cast<std::uint32_t>(record), next_line_of(record));
+  }
+  count_ += static_cast<std::uint32_t>(records);
 }
 
 bool Scanner::value_piece(const ValuePiece& piece) {

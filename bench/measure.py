@@ -7,8 +7,9 @@ alternation, `wc -l` counts its lines, an awk script sums its Mpts the way
 the monitor does (in file order), and the monitor is started in a scratch
 folder whose results.dat is that file, with an interval so long that it takes
 one sample only. The monitor's time runs from its start until its standard
-output shows "OK ("; its peak resident memory is VmHWM from /proc just
-before it is killed.
+output shows the first sample's status, "No change in file size", which
+comes once the records are loaded, filtered, summed and released; its peak
+resident memory is VmHWM from /proc just before it is killed.
 
   bench/measure.py --binary build/release/riravuvavu \\
       --generator build/release/bench/generate_results [--sizes 10M,100M,1G] \\
@@ -33,6 +34,9 @@ import sys
 import tempfile
 import termios
 import time
+
+# The first sample's status: the measurement is done, total and all.
+SAMPLE_DONE = b"No change in file size"
 
 AWK_TOTAL = r"""
 BEGIN { RS = "\r\n|\n|\r" }
@@ -97,10 +101,10 @@ def monitor_to_file(binary, scratch):
                                    start_new_session=True)
         with open(output, "rb") as watched:
             seen = b""
-            while b"OK (" not in seen:
+            while SAMPLE_DONE not in seen:
                 chunk = watched.read()
                 if chunk:
-                    seen = seen[-8:] + chunk
+                    seen = seen[-len(SAMPLE_DONE):] + chunk
                 elif process.poll() is not None:
                     raise RuntimeError("the monitor ended before its first sample")
                 else:
@@ -126,14 +130,14 @@ def monitor_on_terminal(binary, scratch):
                                stderr=subprocess.DEVNULL, preexec_fn=own_terminal)
     os.close(slave)
     seen = b""
-    while b"OK (" not in seen:
+    while SAMPLE_DONE not in seen:
         ready, _, _ = select.select([master], [], [], 60)
         if not ready:
             raise RuntimeError("no output from the monitor")
         chunk = os.read(master, 1 << 16)
         if b"\x1b[6n" in seen[-3:] + chunk:
             os.write(master, b"\x1b[1;1R")  # where the cursor is, as a terminal answers
-        seen = seen[-8:] + chunk
+        seen = seen[-len(SAMPLE_DONE):] + chunk
     elapsed = time.perf_counter() - start
     peak = peak_memory_kib(process.pid)
     os.killpg(process.pid, signal.SIGKILL)

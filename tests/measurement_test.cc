@@ -194,6 +194,10 @@ TEST_F(MeasurementTest, EachPartialSumIsRoundedToTheExtendedSignificandFirst) {
   // Rounded once to double it would be 1 + 2^-52.
   write_results("a=1;\n(1)\nb=1;\n(0x1.002p-53)\n");
   EXPECT_EQ(total(), 1.0);
+  // (1 + 2^-52) + (2^-53 - 2^-65) rounds to the midpoint 1 + 2^-52 + 2^-53 at
+  // 64 bits, then to even: 1 + 2^-51. Rounded once it would be 1 + 2^-52.
+  write_results("a=1;\n(0x1.0000000000001p0)\nb=1;\n(0x1.ffep-54)\n");
+  EXPECT_EQ(total(), 0x1.0000000000002p0);
 }
 
 }  // namespace

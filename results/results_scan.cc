@@ -24,6 +24,7 @@
 #include "console/console.h"
 #include "platform/platform.h"
 #include "results/results_file.h"
+#include "results/text_relay.h"
 
 namespace {
 
@@ -198,9 +199,12 @@ HeaderCheck check_header_piece(HeaderCheck state, const char* text, std::size_t 
 // The loader's texts. A progress text goes out in one write; the carriage
 // return that ends it travels with the next text, so the bytes and their
 // order on standard output are those of the loader, in half the writes.
+// Progress texts are written by a relay thread while the scan goes on; every
+// text is written before the final one.
 class LoaderTexts {
  public:
-  LoaderTexts(const char* path, std::int64_t size) : path_(path), size_(size) {
+  LoaderTexts(const char* path, std::int64_t size)
+      : path_(path), size_(size), relay_(show_progress) {
     const int length = std::snprintf(prefix_, sizeof prefix_, "\rLoading '%s'... ", path);
     prefix_length_ = length > 0 && static_cast<std::size_t>(length) < sizeof prefix_
                          ? static_cast<std::size_t>(length)
@@ -215,15 +219,21 @@ class LoaderTexts {
     }
     const char* const opening = carriage_return();
     char text[sizeof prefix_ + 64];
-    if (!write(text, progress_text(text, sizeof text, *opening != '\0', count, percent))) {
+    static_assert(sizeof text <= TextRelay::kMaxText);
+    const int length = progress_text(text, sizeof text, *opening != '\0', count, percent);
+    if (length >= 0) {
+      relay_.send(text, static_cast<std::size_t>(length));
+    } else {
+      relay_.finish();
       std::printf("%sLoading '%s'... %d (%.1f%%)", opening, path_, static_cast<int>(count),
                   percent);
+      console_clear_to_eol();
     }
-    console_clear_to_eol();
     return_pending_ = true;
   }
 
   void finish(std::uint32_t count) {
+    relay_.finish();
     const char* const opening = carriage_return();
     char text[512];
     const int length = std::snprintf(text, sizeof text, "%sLoading '%s'... OK (%d results)\n",
@@ -235,6 +245,7 @@ class LoaderTexts {
 
   // A reading that fails still ends its last progress text as the loader does.
   void abandon() {
+    relay_.finish();
     if (return_pending_) std::fputs("\r", stdout);
     return_pending_ = false;
   }
@@ -244,6 +255,11 @@ class LoaderTexts {
     const char* const text = return_pending_ ? "\r" : "";
     return_pending_ = false;
     return text;
+  }
+
+  static void show_progress(const char* text, std::size_t length) {
+    std::fwrite(text, 1, length, stdout);
+    console_clear_to_eol();
   }
 
   // Writes a formatted text in one call; false when it did not fit the local
@@ -284,6 +300,7 @@ class LoaderTexts {
   char prefix_[512];
   std::size_t prefix_length_ = 0;  // 0 when the path does not fit
   bool return_pending_ = false;
+  TextRelay relay_;
 };
 
 // A block's bitmaps for 64 bytes: where lines end, and where the visitor's

@@ -37,31 +37,20 @@ void TextRelay::send(const char* text, std::size_t length) {
   const std::uint32_t queued = queued_.load(std::memory_order_relaxed);
   if (queued - written_.load() == kSlots) {
     // Full: sleep until the writer has emptied half of the queue.
-    std::unique_lock lock(mutex_);
-    sender_asleep_.store(true);
-    room_made_.wait(lock, [&] { return queued - written_.load() <= kSlots / 2; });
-    sender_asleep_.store(false);
+    sender_bell_.sleep_until([&] { return queued - written_.load() <= kSlots / 2; });
   }
   Slot& slot = slots_[queued % kSlots];
   std::memcpy(slot.text, text, length);
   slot.length = length;
-  // Sequentially consistent with the writer's own store and load, so that
-  // either it sees this text or this sees it asleep.
   queued_.store(queued + 1);
-  if (writer_asleep_.load()) wake(&texts_queued_);
+  writer_bell_.ring();
 }
 
 void TextRelay::finish() {
   if (!thread_.joinable()) return;
   closing_.store(true);
-  wake(&texts_queued_);
+  writer_bell_.ring();
   thread_.join();
-}
-
-void TextRelay::wake(std::condition_variable* waiting) {
-  // Taking the lock puts this after the sleeper's last look at the counts.
-  { std::lock_guard lock(mutex_); }
-  waiting->notify_one();
 }
 
 void TextRelay::run() {
@@ -72,7 +61,7 @@ void TextRelay::run() {
       const Slot& slot = slots_[written % kSlots];
       sink_(slot.text, slot.length);
       written_.store(++written);
-      if (sender_asleep_.load() && queued_.load() - written <= kSlots / 2) wake(&room_made_);
+      if (queued_.load() - written <= kSlots / 2) sender_bell_.ring();
       idle_looks = 0;
       continue;
     }
@@ -85,10 +74,7 @@ void TextRelay::run() {
       std::this_thread::yield();
       continue;
     }
-    std::unique_lock lock(mutex_);
-    writer_asleep_.store(true);
-    texts_queued_.wait(lock, [&] { return queued_.load() != written || closing_.load(); });
-    writer_asleep_.store(false);
+    writer_bell_.sleep_until([&] { return queued_.load() != written || closing_.load(); });
     idle_looks = 0;
   }
 }

@@ -6,12 +6,12 @@
 #define RIRAVUVAVU_RESULTS_TEXT_RELAY_H_
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
+
+#include "results/doorbell.h"
 
 class TextRelay {
  public:
@@ -40,7 +40,6 @@ class TextRelay {
 
   bool start();
   void run();
-  void wake(std::condition_variable* waiting);
 
   const Sink sink_;
   std::unique_ptr<Slot[]> slots_;
@@ -49,13 +48,8 @@ class TextRelay {
   std::atomic<std::uint32_t> queued_{0};
   std::atomic<std::uint32_t> written_{0};
   std::atomic<bool> closing_{false};
-  // Each side sleeps only after it found nothing to do for a while, and says
-  // so, so that the other side wakes it only then.
-  std::atomic<bool> writer_asleep_{false};
-  std::atomic<bool> sender_asleep_{false};
-  std::mutex mutex_;
-  std::condition_variable texts_queued_;
-  std::condition_variable room_made_;
+  Doorbell writer_bell_;  // a text was queued, or closing_ set
+  Doorbell sender_bell_;  // half of the queue is free
 };
 
 #endif  // RIRAVUVAVU_RESULTS_TEXT_RELAY_H_

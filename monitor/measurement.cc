@@ -483,22 +483,25 @@ double MptsStore::value_of_code(std::uint32_t code) const {
 }
 
 // drop_timed_records and the sum, replayed on the codes. Walking from the
-// last record, a timed one takes the current last into its slot. A slot below
-// the final count is settled once the walk has passed it and is never moved
-// again, and the walk passes those slots in the order of the sum, from the
-// last to the first: both run in one pass.
+// last record, a timed one takes the current last into its slot. The slots
+// from the final count on are only left behind. Below it, a slot is settled
+// once the walk has passed it and is never moved again, and the walk passes
+// those slots in the order of the sum, from the last to the first: both run
+// in one pass. The slots that a timed one takes from were all settled before.
 double MptsStore::total() const {
   const std::size_t kept = codes_.size() - timed_count_;
   std::size_t count = codes_.size();
+  for (std::size_t index = count; index-- > kept;) {
+    if (codes_[index] == kTimed) codes_[index] = codes_[--count];
+  }
   double total = 0.0;
-  for (std::size_t index = codes_.size(); index-- > 0;) {
-    std::uint32_t code = codes_[index];
-    if (code == kTimed) {
-      code = codes_[count - 1];
-      if (index >= kept) codes_[index] = code;
-      --count;
-    }
-    if (index < kept) total = add_rounded_quickly(total, value_of_code(code));
+  for (std::size_t index = kept; index-- > 0;) {
+    // Timed records come at random: choose without a branch.
+    const std::uint32_t code = codes_[index];
+    const std::uint32_t last = codes_[count - 1];
+    const bool timed = code == kTimed;
+    count -= timed;
+    total = add_rounded_quickly(total, value_of_code(timed ? last : code));
   }
   return total;
 }

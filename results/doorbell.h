@@ -7,6 +7,7 @@
 #define RIRAVUVAVU_RESULTS_DOORBELL_H_
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -17,6 +18,15 @@ class Doorbell {
     std::unique_lock lock(mutex_);
     asleep_.store(true);
     bell_.wait(lock, condition);
+    asleep_.store(false);
+  }
+
+  // As sleep_until, but for `period` at most.
+  template <typename Condition>
+  void doze(Condition condition, std::chrono::microseconds period) {
+    std::unique_lock lock(mutex_);
+    asleep_.store(true);
+    bell_.wait_for(lock, period, condition);
     asleep_.store(false);
   }
 

@@ -6,10 +6,11 @@
 
 namespace {
 
-// How many times the writer looks again for a new text, yielding in between,
-// before it sleeps: a scan's texts come a few microseconds apart, and waking
-// a sleeper costs the sender a system call.
-constexpr int kLooksBeforeSleep = 256;
+// How long a text may wait for the writer. A scan's texts come a few
+// microseconds apart: waking the writer for each would cost the scan a system
+// call every time, so the writer comes to look by itself, and the sender
+// rings only when half of the queue is taken.
+constexpr std::chrono::microseconds kLookAgain{500};
 
 }  // namespace
 
@@ -43,7 +44,7 @@ void TextRelay::send(const char* text, std::size_t length) {
   std::memcpy(slot.text, text, length);
   slot.length = length;
   queued_.store(queued + 1);
-  writer_bell_.ring();
+  if (queued + 1 - written_.load() >= kSlots / 2) writer_bell_.ring();
 }
 
 void TextRelay::finish() {
@@ -55,26 +56,16 @@ void TextRelay::finish() {
 
 void TextRelay::run() {
   std::uint32_t written = written_.load();
-  int idle_looks = 0;
   for (;;) {
-    if (queued_.load() != written) {
+    while (queued_.load() != written) {
       const Slot& slot = slots_[written % kSlots];
       sink_(slot.text, slot.length);
       written_.store(++written);
       if (queued_.load() - written <= kSlots / 2) sender_bell_.ring();
-      idle_looks = 0;
-      continue;
     }
     // closing_ is set after the last text was queued.
-    if (closing_.load()) {
-      if (queued_.load() == written) return;
-      continue;
-    }
-    if (++idle_looks < kLooksBeforeSleep) {
-      std::this_thread::yield();
-      continue;
-    }
-    writer_bell_.sleep_until([&] { return queued_.load() != written || closing_.load(); });
-    idle_looks = 0;
+    if (closing_.load() && queued_.load() == written) return;
+    writer_bell_.doze([&] { return queued_.load() - written >= kSlots / 2 || closing_.load(); },
+                      kLookAgain);
   }
 }

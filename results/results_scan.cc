@@ -434,14 +434,21 @@ class Scanner {
  private:
   static constexpr std::size_t kNoCarriageReturn = SIZE_MAX;
 
+  // Why the line walk stopped: the buffer holds no more whole lines, or the
+  // next line needs what the walk does not do itself, so that it makes no
+  // calls and can keep its constants in registers.
+  enum class Walk { kBufferDone, kNeedsRoom, kLongLineEnds };
+
   bool refill();
-  bool take_lines(std::size_t* held_return);
-  bool take_lines_wide(std::size_t* held_return);
+  Walk take_lines(std::size_t* held_return);
+  Walk take_lines_wide(std::size_t* held_return);
   template <typename Vector>
-  [[gnu::always_inline]] inline bool take_lines_of(std::size_t* held_return);
+  [[gnu::always_inline]] inline Walk take_lines_of(std::size_t* held_return);
   bool whole_line(std::size_t start, std::size_t length, std::size_t next_line);
-  [[gnu::always_inline]] inline bool value_line(std::size_t start, std::size_t length,
-                                                std::size_t next_line);
+  bool make_room();
+  [[gnu::always_inline]] inline void add_value_line(std::size_t start, std::size_t length,
+                                                    std::size_t next_line);
+  bool end_long_line_here();
   bool pass_lines();
   template <typename NextLine>
   void count_records(std::size_t records, const NextLine& next_line_of);
@@ -465,7 +472,9 @@ class Scanner {
   ResultsStatus status_ = ResultsStatus::kOk;
 
   bool header_held_ = false;
-  bool long_line_ = false;  // part of the current line was taken already
+  bool long_line_ = false;         // part of the current line was taken already
+  std::size_t long_line_end_ = 0;  // where it ends in the buffer, and its terminator's length
+  std::size_t long_line_terminator_ = 0;
   HeaderCheck header_check_ = HeaderCheck::kGroupStart;
   std::uint32_t count_ = 0;
 
@@ -503,9 +512,13 @@ ResultsStatus Scanner::run() {
     if (!refill()) return status_;
     index_->build(buffer_, end_, visitor_.marked_bytes, wide_);
     std::size_t held_return = kNoCarriageReturn;
-    const bool taken = wide_ ? take_lines_wide(&held_return) : take_lines(&held_return);
+    for (;;) {
+      const Walk walk = wide_ ? take_lines_wide(&held_return) : take_lines(&held_return);
+      if (walk == Walk::kBufferDone) break;
+      if (!(walk == Walk::kNeedsRoom ? make_room() : end_long_line_here())) return status_;
+    }
     // The buffer is about to change: the lines found in it go on first.
-    if (!taken || !pass_lines() || scan_over_) return status_;
+    if (!pass_lines() || scan_over_) return status_;
 
     char* const text = buffer_ + begin_;
     const std::size_t available = end_ - begin_;
@@ -529,31 +542,32 @@ ResultsStatus Scanner::run() {
   }
 }
 
-// Takes every line that ends inside the buffer, up to a carriage return at
-// its very end, whose position goes to *held_return. False when the scan
-// fails; scan_over_ when the file has ended.
-bool Scanner::take_lines(std::size_t* held_return) {
+// Takes the lines that end inside the buffer, up to a carriage return at its
+// very end, whose position goes to *held_return, or up to a line that needs
+// more (see Walk); scan_over_ when the file has ended. It may be called again
+// after that line was seen to.
+Scanner::Walk Scanner::take_lines(std::size_t* held_return) {
   return take_lines_of<ByteVector>(held_return);
 }
-PLATFORM_WIDE_VECTORS bool Scanner::take_lines_wide(std::size_t* held_return) {
+PLATFORM_WIDE_VECTORS Scanner::Walk Scanner::take_lines_wide(std::size_t* held_return) {
   return take_lines_of<WideByteVector>(held_return);
 }
 
 template <typename Vector>
-bool Scanner::take_lines_of(std::size_t* held_return) {
+Scanner::Walk Scanner::take_lines_of(std::size_t* held_return) {
   // The state the loop changes lives in locals, so that it stays in registers
-  // across the byte stores of the lines; the members get it back whenever the
-  // loop leaves or calls what reads them.
+  // across the byte stores of the lines; the members get it back when the
+  // loop leaves.
   char* const buffer = buffer_;
   const std::size_t words = index_->words();
   std::size_t begin = begin_;
   bool header_held = header_held_;
-  const auto leave = [&](bool result) {
+  const auto leave = [&](Walk result) {
     begin_ = begin;
     header_held_ = header_held;
     return result;
   };
-  for (std::size_t word = 0; word < words; ++word) {
+  for (std::size_t word = begin / kWordBytes; word < words; ++word) {
     for (std::uint64_t ends = index_->line_ends(word); ends != 0; ends &= ends - 1) {
       const std::size_t line_end =
           word * kWordBytes + static_cast<std::size_t>(std::countr_zero(ends));
@@ -567,30 +581,44 @@ bool Scanner::take_lines_of(std::size_t* held_return) {
         } else if (!file_ended_) {
           // The byte after the CR decides where the next line starts.
           *held_return = line_end;
-          return leave(true);
+          return leave(Walk::kBufferDone);
         } else if (length == 0 && !long_line_) {
           // An empty line ended by a CR that is the file's last byte is the
           // end of the file.
           scan_over_ = true;
-          return leave(true);
+          return leave(Walk::kBufferDone);
         }
       }
       if (long_line_) {
-        header_held_ = header_held;
-        const std::int64_t next_line =
-            buffer_offset_ + static_cast<std::int64_t>(line_end + terminator);
-        if (!end_long_line(text, length, next_line)) return leave(false);
-        header_held = header_held_;
-      } else if (!header_held) {
+        long_line_end_ = line_end;
+        long_line_terminator_ = terminator;
+        return leave(Walk::kLongLineEnds);
+      }
+      if (!header_held) {
         header_held = header_span<Vector>(text, length);
       } else {
+        if (batched_ == kBatchLines || count_ + batched_ >= static_cast<std::uint32_t>(INT_MAX)) {
+          return leave(Walk::kNeedsRoom);
+        }
         header_held = false;
-        if (!value_line(begin, length, line_end + terminator)) return leave(false);
+        add_value_line(begin, length, line_end + terminator);
       }
       begin = line_end + terminator;
     }
   }
-  return leave(true);
+  return leave(Walk::kBufferDone);
+}
+
+// The line that ends a long line, where the walk stopped.
+bool Scanner::end_long_line_here() {
+  const std::size_t line_end = long_line_end_;
+  const std::size_t next_line = line_end + long_line_terminator_;
+  if (!end_long_line(buffer_ + begin_, line_end - begin_,
+                     buffer_offset_ + static_cast<std::int64_t>(next_line))) {
+    return false;
+  }
+  begin_ = next_line;
+  return true;
 }
 
 bool Scanner::whole_line(std::size_t start, std::size_t length, std::size_t next_line) {
@@ -598,18 +626,25 @@ bool Scanner::whole_line(std::size_t start, std::size_t length, std::size_t next
     header_held_ = header_span<ByteVector>(buffer_ + start, length);
     return true;
   }
+  if (!make_room()) return false;
   header_held_ = false;
-  return value_line(start, length, next_line);
+  add_value_line(start, length, next_line);
+  return true;
 }
 
-// Adds a whole value line to the batch; the caller has let go of its header.
-// Offsets are in the buffer.
-bool Scanner::value_line(std::size_t start, std::size_t length, std::size_t next_line) {
+// Makes room in the batch for one more value line; false when the scan fails.
+bool Scanner::make_room() {
   if (batched_ == kBatchLines && !pass_lines()) return false;
   if (count_ + batched_ >= static_cast<std::uint32_t>(INT_MAX)) {
     if (pass_lines()) status_ = ResultsStatus::kTooManyRecords;
     return false;
   }
+  return true;
+}
+
+// Adds a whole value line to the batch, which has room; the caller has let go
+// of its header. Offsets are in the buffer.
+void Scanner::add_value_line(std::size_t start, std::size_t length, std::size_t next_line) {
   std::size_t found[2];
   index_->find_marked(start, start + length, found);
   batch_[batched_] = ValueLine{
@@ -619,7 +654,6 @@ bool Scanner::value_line(std::size_t start, std::size_t length, std::size_t next
   batch_next_lines_[batched_] = static_cast<std::uint32_t>(next_line);
   ++batched_;
   buffer_[start + length] = '\0';
-  return true;
 }
 
 // Hands the batch to the visitor and counts the records that it kept.

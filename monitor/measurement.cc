@@ -491,17 +491,18 @@ double MptsStore::value_of_code(std::uint32_t code) const {
 double MptsStore::total() const {
   const std::size_t kept = codes_.size() - timed_count_;
   std::size_t count = codes_.size();
-  for (std::size_t index = count; index-- > kept;) {
-    if (codes_[index] == kTimed) codes_[index] = codes_[--count];
-  }
+  // Timed records come at random, so the slot that a code comes from is
+  // chosen with a mask: a condition would be compiled back into a branch.
+  const auto source = [&](std::size_t index) {
+    const bool timed = codes_[index] == kTimed;
+    const std::size_t from = index ^ ((index ^ (count - 1)) & -static_cast<std::size_t>(timed));
+    count -= timed;
+    return from;
+  };
+  for (std::size_t index = count; index-- > kept;) codes_[index] = codes_[source(index)];
   double total = 0.0;
   for (std::size_t index = kept; index-- > 0;) {
-    // Timed records come at random: choose without a branch.
-    const std::uint32_t code = codes_[index];
-    const std::uint32_t last = codes_[count - 1];
-    const bool timed = code == kTimed;
-    count -= timed;
-    total = add_rounded_quickly(total, value_of_code(timed ? last : code));
+    total = add_rounded_quickly(total, value_of_code(codes_[source(index)]));
   }
   return total;
 }

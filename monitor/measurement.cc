@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #include "monitor/monitor.h"
 #include "platform/platform.h"
@@ -385,7 +386,9 @@ Mpts LongValueLine::mpts() const {
 
 // Arrays that grow in blocks of 2 MiB taken straight from the system (see
 // platform_allocate_large): they never copy themselves while they grow, and
-// filling them costs few page faults.
+// filling them costs few page faults. Once an array has grown past its first
+// block, it takes each block one block ahead of need and has it faulted in
+// meanwhile, so that filling it does not wait for fresh pages.
 template <typename T>
 class BlockArray {
  public:
@@ -396,6 +399,7 @@ class BlockArray {
     for (std::size_t block = 0; block < block_count_; ++block) {
       platform_release_large(blocks_[block], kBlockBytes);
     }
+    platform_release_large(spare_, kBlockBytes);
     std::free(blocks_);
   }
 
@@ -421,11 +425,16 @@ class BlockArray {
       blocks_ = grown;
       block_capacity_ = capacity;
     }
-    auto* block = static_cast<T*>(platform_allocate_large(kBlockBytes));
+    T* const block = spare_ != nullptr ? std::exchange(spare_, nullptr)
+                                       : static_cast<T*>(platform_allocate_large(kBlockBytes));
     if (block == nullptr) return false;
     blocks_[block_count_++] = block;
     next_ = block;
     block_end_ = block + kPerBlock;
+    if (block_count_ > 1) {
+      spare_ = static_cast<T*>(platform_allocate_large(kBlockBytes));
+      if (spare_ != nullptr) platform_prefault_large(spare_, kBlockBytes);
+    }
     return true;
   }
 
@@ -435,6 +444,7 @@ class BlockArray {
   std::size_t size_ = 0;
   T* next_ = nullptr;  // where the next value goes, in the last block
   T* block_end_ = nullptr;
+  T* spare_ = nullptr;  // the next block, being faulted in
 };
 
 // Each record's Mpts, or the mark of a timed record, in file order and in

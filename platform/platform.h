@@ -199,6 +199,10 @@ int platform_seek(std::FILE* stream, std::int64_t offset, int origin);
 // faults. Null when the block cannot be had; release with the same size.
 void* platform_allocate_large(std::size_t size);
 void platform_release_large(void* block, std::size_t size);
+// Faults a fresh large block in on a thread of its own, where the system can,
+// so that the first writes into it some time later find its pages ready. Its
+// contents stay zero; it may be released at any time.
+void platform_prefault_large(void* block, std::size_t size);
 
 // Byte lanes: sixteen bytes compared at once with the GCC and Clang vector
 // extensions. A comparison gives all ones in each lane where it holds.

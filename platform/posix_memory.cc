@@ -4,6 +4,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <system_error>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -35,6 +37,23 @@ void* platform_allocate_large(std::size_t size) {
   madvise(block, length, MADV_HUGEPAGE);
 #endif
   return block;
+}
+
+void platform_prefault_large(void* block, std::size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+  // Kernels before 5.14 refuse the advice. A block released meanwhile makes it
+  // fail, and one mapped in its place only has its pages faulted in early.
+  try {
+    std::thread([block, length = rounded_size(size)] {
+      madvise(block, length, MADV_POPULATE_WRITE);
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a thread the pages come as they are touched.
+  }
+#else
+  (void)block;
+  (void)size;
+#endif
 }
 
 void platform_release_large(void* block, std::size_t size) {

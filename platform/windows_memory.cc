@@ -10,3 +10,6 @@ void* platform_allocate_large(std::size_t size) {
 void platform_release_large(void* block, std::size_t /*size*/) {
   if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
+
+// Pages of a committed block come as they are touched.
+void platform_prefault_large(void* /*block*/, std::size_t /*size*/) {}

@@ -36,15 +36,19 @@ void TextRelay::send(const char* text, std::size_t length) {
     return;
   }
   const std::uint32_t queued = queued_.load(std::memory_order_relaxed);
-  if (queued - written_.load() == kSlots) {
-    // Full: sleep until the writer has emptied half of the queue.
-    sender_bell_.sleep_until([&] { return queued - written_.load() <= kSlots / 2; });
+  if (queued - written_seen_ >= kSlots / 2) {
+    written_seen_ = written_.load();
+    if (queued - written_seen_ == kSlots) {
+      // Full: sleep until the writer has emptied half of the queue.
+      sender_bell_.sleep_until([&] { return queued - written_.load() <= kSlots / 2; });
+      written_seen_ = written_.load();
+    }
   }
   Slot& slot = slots_[queued % kSlots];
   std::memcpy(slot.text, text, length);
   slot.length = length;
   queued_.store(queued + 1);
-  if (queued + 1 - written_.load() >= kSlots / 2) writer_bell_.ring();
+  if (queued + 1 - written_seen_ >= kSlots / 2) writer_bell_.ring();
 }
 
 void TextRelay::finish() {
@@ -57,11 +61,14 @@ void TextRelay::finish() {
 void TextRelay::run() {
   std::uint32_t written = written_.load();
   for (;;) {
-    while (queued_.load() != written) {
-      const Slot& slot = slots_[written % kSlots];
-      sink_(slot.text, slot.length);
-      written_.store(++written);
-      if (queued_.load() - written <= kSlots / 2) sender_bell_.ring();
+    for (std::uint32_t queued = queued_.load(); written != queued; queued = queued_.load()) {
+      while (written != queued) {
+        const Slot& slot = slots_[written % kSlots];
+        sink_(slot.text, slot.length);
+        written_.store(++written);
+        // A sleeping sender queues nothing, so `queued` is up to date then.
+        if (queued - written <= kSlots / 2) sender_bell_.ring();
+      }
     }
     // closing_ is set after the last text was queued.
     if (closing_.load() && queued_.load() == written) return;

@@ -44,9 +44,13 @@ class TextRelay {
   const Sink sink_;
   std::unique_ptr<Slot[]> slots_;
   std::thread thread_;
-  // Counts of texts queued (moved by send) and written (moved by the thread).
-  std::atomic<std::uint32_t> queued_{0};
-  std::atomic<std::uint32_t> written_{0};
+  // Counts of texts queued (moved by send) and written (moved by the thread),
+  // each on a cache line of its own, and the sender's last look at the
+  // second: the two sides read each other's count only now and then, so that
+  // the lines do not travel between the processors at every text.
+  alignas(64) std::atomic<std::uint32_t> queued_{0};
+  alignas(64) std::atomic<std::uint32_t> written_{0};
+  alignas(64) std::uint32_t written_seen_ = 0;
   std::atomic<bool> closing_{false};
   Doorbell writer_bell_;  // a text was queued, or closing_ set
   Doorbell sender_bell_;  // half of the queue is free

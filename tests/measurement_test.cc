@@ -190,6 +190,7 @@ TEST_F(MeasurementTest, EachPartialSumIsRoundedToTheExtendedSignificandFirst) {
   if constexpr (std::numeric_limits<long double>::digits != 64) {
     GTEST_SKIP() << "long double is not x87 double-extended here";
   }
+  if (std::atof("0x1p-1") != 0.5) GTEST_SKIP() << "atof reads no hexadecimal numbers here";
   // 1 + 2^-53 + 2^-64 rounds to 1 + 2^-53 at 64 bits, then to even: 1.
   // Rounded once to double it would be 1 + 2^-52.
   write_results("a=1;\n(1)\nb=1;\n(0x1.002p-53)\n");

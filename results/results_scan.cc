@@ -23,8 +23,8 @@
 
 #include "console/console.h"
 #include "platform/platform.h"
+#include "results/progress_relay.h"
 #include "results/results_file.h"
-#include "results/text_relay.h"
 
 namespace {
 
@@ -199,12 +199,12 @@ HeaderCheck check_header_piece(HeaderCheck state, const char* text, std::size_t 
 // The loader's texts. A progress text goes out in one write; the carriage
 // return that ends it travels with the next text, so the bytes and their
 // order on standard output are those of the loader, in half the writes.
-// Progress texts are written by a relay thread while the scan goes on; every
-// text is written before the final one.
+// Progress texts are formatted and written by a relay thread while the scan
+// goes on; every one is written before the final text.
 class LoaderTexts {
  public:
   LoaderTexts(const char* path, std::int64_t size)
-      : path_(path), size_(size), relay_(show_progress) {
+      : path_(path), size_(size), relay_(show_progress, this) {
     const int length = std::snprintf(prefix_, sizeof prefix_, "\rLoading '%s'... ", path);
     prefix_length_ = length > 0 && static_cast<std::size_t>(length) < sizeof prefix_
                          ? static_cast<std::size_t>(length)
@@ -212,23 +212,7 @@ class LoaderTexts {
   }
 
   void progress(std::uint32_t count, std::int64_t position) {
-    double percent = 100.0;
-    if (size_ > 0 && position >= 0) {
-      percent = static_cast<double>(100.0L * static_cast<long double>(position) /
-                                    static_cast<long double>(size_));
-    }
-    const char* const opening = carriage_return();
-    char text[sizeof prefix_ + 64];
-    static_assert(sizeof text <= TextRelay::kMaxText);
-    const int length = progress_text(text, sizeof text, *opening != '\0', count, percent);
-    if (length >= 0) {
-      relay_.send(text, static_cast<std::size_t>(length));
-    } else {
-      relay_.finish();
-      std::printf("%sLoading '%s'... %d (%.1f%%)", opening, path_, static_cast<int>(count),
-                  percent);
-      console_clear_to_eol();
-    }
+    relay_.send(ProgressNote{position, count, *carriage_return() != '\0'});
     return_pending_ = true;
   }
 
@@ -257,8 +241,23 @@ class LoaderTexts {
     return text;
   }
 
-  static void show_progress(const char* text, std::size_t length) {
-    std::fwrite(text, 1, length, stdout);
+  // On the relay's thread, which alone writes to standard output meanwhile;
+  // reads only what the constructor set.
+  static void show_progress(void* context, const ProgressNote& note) {
+    const auto* texts = static_cast<const LoaderTexts*>(context);
+    double percent = 100.0;
+    if (texts->size_ > 0 && note.position >= 0) {
+      percent = static_cast<double>(100.0L * static_cast<long double>(note.position) /
+                                    static_cast<long double>(texts->size_));
+    }
+    char text[sizeof prefix_ + 64];
+    const int length = texts->progress_text(text, sizeof text, note.opening, note.count, percent);
+    if (length >= 0) {
+      std::fwrite(text, 1, static_cast<std::size_t>(length), stdout);
+    } else {
+      std::printf("%sLoading '%s'... %d (%.1f%%)", note.opening ? "\r" : "", texts->path_,
+                  static_cast<int>(note.count), percent);
+    }
     console_clear_to_eol();
   }
 
@@ -300,7 +299,7 @@ class LoaderTexts {
   char prefix_[512];
   std::size_t prefix_length_ = 0;  // 0 when the path does not fit
   bool return_pending_ = false;
-  TextRelay relay_;
+  ProgressRelay relay_;
 };
 
 // A block's bitmaps for 64 bytes: where lines end, and where the visitor's

@@ -493,11 +493,12 @@ double MptsStore::value_of_code(std::uint32_t code) const {
 }
 
 // drop_timed_records and the sum, replayed on the codes. Walking from the
-// last record, a timed one takes the current last into its slot. The slots
-// from the final count on are only left behind. Below it, a slot is settled
-// once the walk has passed it and is never moved again, and the walk passes
-// those slots in the order of the sum, from the last to the first: both run
-// in one pass. The slots that a timed one takes from were all settled before.
+// last record, a timed one takes the current last into its slot. The walk
+// first passes the slots from the final count on: they drop out, but a timed
+// one may still take its code from above before a slot below takes it in
+// turn. Below the final count a slot is settled once the walk has passed it
+// and is never moved again, and the walk passes those slots in the order of
+// the sum, from the last to the first: both run in one pass.
 double MptsStore::total() const {
   const std::size_t kept = codes_.size() - timed_count_;
   std::size_t count = codes_.size();

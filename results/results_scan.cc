@@ -434,8 +434,8 @@ class Scanner {
   static constexpr std::size_t kNoCarriageReturn = SIZE_MAX;
 
   // Why the line walk stopped: the buffer holds no more whole lines, or the
-  // next line needs what the walk does not do itself, so that it makes no
-  // calls and can keep its constants in registers.
+  // next line needs what the walk leaves to its caller, so that the walk
+  // makes no calls that would push its state out of registers.
   enum class Walk { kBufferDone, kNeedsRoom, kLongLineEnds };
 
   bool refill();

@@ -36,7 +36,7 @@ class ProgressRelay {
   void finish();
 
  private:
-  static constexpr std::uint32_t kSlots = 1024;
+  static constexpr std::uint32_t kSlots = 256;
 
   bool start();
   void run();

@@ -265,10 +265,17 @@ class Update {
     row_ = row;
   }
 
-  bool send(int fd) {
+  // The whole update, ending with the cursor and the SGR where the shadow
+  // has them.
+  std::string finish() {
     move_to(state_.shadow.cursor.X, state_.shadow.cursor.Y);
     set_attribute(state_.shadow.attribute);
-    return out_.empty() || write_all(fd, out_.data(), out_.size());
+    return std::move(out_);
+  }
+
+  bool send(int fd) {
+    const std::string out = finish();
+    return out.empty() || write_all(fd, out.data(), out.size());
   }
 
  private:
@@ -535,20 +542,23 @@ const ScreenModel& terminal_shadow(int fd) {
   return terminal().shadow;
 }
 
-DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD start) {
-  if (!refresh(fd)) return 0;
+namespace {
+
+// A fill of characters made in the shadow, and the update that shows it on the
+// terminal; *filled counts the cells.
+std::string fill_characters(int fd, WCHAR character, DWORD length, COORD start, DWORD* filled) {
   Terminal& state = terminal();
   ScreenModel& shadow = state.shadow;
-  const DWORD filled = model_fill_characters(shadow, character, length, start);
-  if (filled == 0) return 0;
+  *filled = model_fill_characters(shadow, character, length, start);
+  if (*filled == 0) return {};
   // A fill that starts at the cursor needs no position: the terminal's
   // cursor is there even when the account does not know the row.
   const bool at_cursor = start.X == shadow.cursor.X && start.Y == shadow.cursor.Y;
-  const bool one_row = start.X + filled <= static_cast<DWORD>(shadow.columns);
+  const bool one_row = start.X + *filled <= static_cast<DWORD>(shadow.columns);
   if (!at_cursor || !one_row || shadow.wrap_pending) locate_cursor(fd);
   Update update(state);
   std::size_t index = static_cast<std::size_t>(start.Y) * shadow.columns + start.X;
-  const std::size_t end = index + filled;
+  const std::size_t end = index + *filled;
   while (index < end) {
     const int row = static_cast<int>(index / shadow.columns);
     const int first = static_cast<int>(index % shadow.columns);
@@ -571,15 +581,16 @@ DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD star
     }
     index = static_cast<std::size_t>(row + 1) * shadow.columns;
   }
-  update.send(fd);
-  return filled;
+  return update.finish();
 }
 
-DWORD terminal_fill_attributes(int fd, WORD attribute, DWORD length, COORD start) {
-  if (!refresh(fd)) return 0;
+// A fill of attributes made in the shadow, and the update that shows it on
+// the terminal, empty when no cell changes colour; *filled counts the cells.
+std::string fill_attributes(int fd, WORD attribute, DWORD length, COORD start, DWORD* filled) {
   Terminal& state = terminal();
   ScreenModel& shadow = state.shadow;
-  if (!model_contains(shadow, start.X, start.Y)) return 0;
+  *filled = 0;
+  if (!model_contains(shadow, start.X, start.Y)) return {};
   // Only cells whose colour changes are drawn again: a terminal cannot
   // recolour a cell without writing its character, and the shadow's
   // character is only as good as what the layer saw.
@@ -591,8 +602,8 @@ DWORD terminal_fill_attributes(int fd, WORD attribute, DWORD length, COORD start
     changed[i] = shadow.cells[first + i].attribute != attribute;
     any = any || changed[i];
   }
-  const DWORD filled = model_fill_attributes(shadow, attribute, length, start);
-  if (!any) return filled;
+  *filled = model_fill_attributes(shadow, attribute, length, start);
+  if (!any) return {};
   locate_cursor(fd);
   Update update(state);
   for (std::size_t i = 0; i < count;) {
@@ -611,7 +622,24 @@ DWORD terminal_fill_attributes(int fd, WORD attribute, DWORD length, COORD start
     ++i;
     update.draw(row, column, last);
   }
-  update.send(fd);
+  return update.finish();
+}
+
+}  // namespace
+
+DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD start) {
+  if (!refresh(fd)) return 0;
+  DWORD filled = 0;
+  const std::string out = fill_characters(fd, character, length, start, &filled);
+  if (!out.empty()) write_all(fd, out.data(), out.size());
+  return filled;
+}
+
+DWORD terminal_fill_attributes(int fd, WORD attribute, DWORD length, COORD start) {
+  if (!refresh(fd)) return 0;
+  DWORD filled = 0;
+  const std::string out = fill_attributes(fd, attribute, length, start, &filled);
+  if (!out.empty()) write_all(fd, out.data(), out.size());
   return filled;
 }
 

@@ -5,6 +5,7 @@
 #include "console/console.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -157,6 +158,12 @@ void console_clear_to_eol() {
   FillConsoleOutputCharacterA(console.get(), kBlank, count, info.dwCursorPosition, &written);
   FillConsoleOutputAttribute(console.get(), info.wAttributes, count, info.dwCursorPosition,
                              &written);
+}
+
+void console_print_and_clear_to_eol(const char* text, std::size_t length) {
+  if (platform_print_and_clear_to_eol(text, length)) return;
+  std::fwrite(text, 1, length, stdout);
+  console_clear_to_eol();
 }
 
 void console_write_text(const char* text) {

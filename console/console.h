@@ -8,6 +8,8 @@
 #ifndef RIRAVUVAVU_CONSOLE_CONSOLE_H_
 #define RIRAVUVAVU_CONSOLE_CONSOLE_H_
 
+#include <cstddef>
+
 #include "platform/platform.h"
 
 // The screen's state in eleven bytes, each the low 8 bits of its value.
@@ -33,6 +35,10 @@ int console_query_buffer_info(CONSOLE_SCREEN_BUFFER_INFO* info);
 // Blanks from the cursor to the end of its buffer row in the current
 // attribute; the cursor does not move.
 void console_clear_to_eol();
+// Writes the text to standard output, then blanks the console row from the
+// cursor to its end, as fwrite then console_clear_to_eol do; where standard
+// output is the console itself, both go out in one write.
+void console_print_and_clear_to_eol(const char* text, std::size_t length);
 
 void console_write_text(const char* text);
 void console_write_text_wide(const WCHAR* text);

@@ -268,4 +268,14 @@ inline std::uint32_t platform_lane_bits(const WideByteLanes& lanes) {
 // process.
 void platform_start_process();
 
+// Standard output and the console in one write: the text to standard output,
+// then the console row blanked from where the text leaves the cursor to the
+// row's end in the current attribute, the same bytes in the same order as
+// fwrite and then the console's two fills send. Done only where standard
+// output is the console's own terminal, the text holds no escape sequence
+// and the cursor's place is known; false, with nothing written, anywhere
+// else, and always on Windows, where the console's fills are no writes to
+// standard output.
+bool platform_print_and_clear_to_eol(const char* text, std::size_t length);
+
 #endif  // RIRAVUVAVU_PLATFORM_PLATFORM_H_

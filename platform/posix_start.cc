@@ -21,6 +21,9 @@
 
 namespace {
 
+// Ours, once standard output is the controlling terminal.
+std::FILE* g_terminal_stream = nullptr;
+
 // Writes all of the text to standard output's descriptor; returns how much
 // went out.
 std::size_t write_and_note(const char* bytes, std::size_t length) {
@@ -69,4 +72,9 @@ void platform_start_process() {
   std::setvbuf(stream, nullptr, _IONBF, 0);
   std::fflush(stdout);
   stdout = stream;
+  g_terminal_stream = stream;
+}
+
+bool standard_output_is_noted() {
+  return g_terminal_stream != nullptr && stdout == g_terminal_stream;
 }

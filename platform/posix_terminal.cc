@@ -845,3 +845,26 @@ void terminal_note_output(const char* bytes, std::size_t length) {
     note_byte(state, static_cast<unsigned char>(bytes[i]));
   }
 }
+
+bool terminal_write_output_and_clear_to_eol(int fd, const char* text, std::size_t length) {
+  // An escape sequence of the caller's leaves the cursor unknown, and the
+  // erase could only be placed by asking the terminal in between.
+  if (std::memchr(text, 0x1B, length) != nullptr || !refresh(fd)) return false;
+  Terminal& state = terminal();
+  if (!state.column_known || !state.row_known) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    note_byte(state, static_cast<unsigned char>(text[i]));
+  }
+  // What console_clear_to_eol asks for: the rest of the cursor's row in the
+  // current attribute, characters first. The account stays known, so neither
+  // fill asks the terminal anything.
+  const ScreenModel& shadow = state.shadow;
+  const COORD start = shadow.cursor;
+  const DWORD count = static_cast<DWORD>(shadow.columns - start.X);
+  DWORD filled = 0;
+  std::string out(text, length);
+  out += fill_characters(fd, kBlank, count, start, &filled);
+  out += fill_attributes(fd, shadow.attribute, count, start, &filled);
+  write_all(STDOUT_FILENO, out.data(), out.size());
+  return true;
+}

@@ -4,7 +4,7 @@
 //
 // Internal to platform/: posix_console.cc routes the console calls here when
 // no test model is installed, and posix_start.cc reports what standard output
-// writes to the terminal.
+// writes to the terminal and whether standard output is its stream.
 #ifndef RIRAVUVAVU_PLATFORM_POSIX_TERMINAL_H_
 #define RIRAVUVAVU_PLATFORM_POSIX_TERMINAL_H_
 
@@ -53,5 +53,15 @@ bool terminal_read_bytes(int fd, unsigned char* bytes, std::size_t capacity, std
 // writes the text into the shadow. An escape sequence written by anyone else
 // leaves the cursor's position unknown until the terminal is asked again.
 void terminal_note_output(const char* bytes, std::size_t length);
+// True while standard output is posix_start.cc's stream, which reports what it
+// writes through terminal_note_output.
+bool standard_output_is_noted();
+// Standard output's text and the blanking of the rest of the row behind it,
+// with the bytes and the shadow that terminal_note_output and then
+// terminal_fill_characters and terminal_fill_attributes from the cursor to the
+// row's end would give, sent to standard output in one write. False, with
+// nothing written or noted, when the account does not know the cursor's place
+// or the text holds an escape sequence.
+bool terminal_write_output_and_clear_to_eol(int fd, const char* text, std::size_t length);
 
 #endif  // RIRAVUVAVU_PLATFORM_POSIX_TERMINAL_H_

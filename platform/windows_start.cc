@@ -1,5 +1,6 @@
 // Process start-up on Windows. The console, timing and sleep calls are the
-// real Win32 API, declared by <windows.h>; only the start-up is our own.
+// real Win32 API, declared by <windows.h>; only the start-up and the one
+// call on standard output are our own.
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -32,4 +33,10 @@ void platform_start_process() {
   // buffer every text is on the console before a console call acts at its
   // cursor, and before the sleep that follows a status text.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+bool platform_print_and_clear_to_eol(const char*, std::size_t) {
+  // The console's fills go to the screen buffer, not through standard output:
+  // there is no second write to save.
+  return false;
 }

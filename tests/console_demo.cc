@@ -3,6 +3,7 @@
 //
 //   print:TEXT  TEXT to standard output      write:TEXT  console_write_text
 //   move:C,R    console_move_cursor          eol         console_clear_to_eol
+//   printeol:TEXT  console_print_and_clear_to_eol
 //   clear       console_clear_screen         reset       console_reset_screen
 //   delete      console_delete_line          insert      console_insert_line
 //   attr:N      console_set_attribute        fg:N, bg:N  foreground, background
@@ -96,6 +97,10 @@ void run(const std::string& step) {
   if (name == "write") console_write_text(unescape(argument).c_str());
   if (name == "move") console_move_cursor(n[0], n[1]);
   if (name == "eol") console_clear_to_eol();
+  if (name == "printeol") {
+    const std::string text = unescape(argument);
+    console_print_and_clear_to_eol(text.data(), text.size());
+  }
   if (name == "clear") console_clear_screen();
   if (name == "reset") console_reset_screen();
   if (name == "delete") console_delete_line();

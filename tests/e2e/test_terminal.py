@@ -160,6 +160,114 @@ class TerminalTest(harness.ScratchTest):
         self.assertEqual(rows[2:4], ["short", "next row"])
         self.assertEqual(terminal.cursor()[:2], (8, 3))
 
+    def test_print_and_clear_in_one_sends_what_the_two_steps_send(self):
+        # Each case: steps that set the scene, then texts that are each printed
+        # and cleared behind, once with printeol and once with print and eol.
+        # The panes must receive the same bytes; then each redraws its screen
+        # from the layer's shadow and shows its cursor account, which must
+        # agree as well.
+        cases = {
+            "over a longer text": (
+                ["move:1,3", "print:a much longer text at first"],
+                ["\\rshort", "\\r\\nnext row"],
+            ),
+            "in colour over other colours": (
+                ["move:1,3", "bg:2", "write:green row", "bg:4", "fg:14"],
+                ["\\rred", "\\rre"],
+            ),
+            "to the last column": (["move:1,3"], ["x" * 80, "\\ry"]),
+            "past the row's end": (["move:1,3"], ["y" * 100, "z"]),
+            "on the bottom row": (
+                ["move:1,25", "print:bottom"],
+                ["\\r\\nscrolled", "\\ris"],
+            ),
+            "with an escape of its own": (
+                ["move:1,3"],
+                ["\\e[1mbold", "\\e[0m\\rplain"],
+            ),
+        }
+        ways = {
+            "one": lambda text: ["printeol:" + text],
+            "two": lambda text: ["print:" + text, "eol"],
+        }
+        panes = {}
+        for case, (scene, texts) in cases.items():
+            for way, steps in ways.items():
+                sent = self.path(f"sent-{len(panes)}")
+                terminal = self.terminal(
+                    self.demo_command(
+                        "wait:go",
+                        *scene,
+                        *[step for text in texts for step in steps(text)],
+                        "info",
+                        "restore:1,1,80,25",
+                        "write:[end]",
+                        "hold",
+                    )
+                )
+                terminal.run("pipe-pane", "-o", f"cat > {shlex.quote(sent)}")
+                panes[case, way] = terminal, sent
+        self.write_file("go", "")
+        for case in cases:
+            with self.subTest(case):
+                shown = {}
+                for way in ways:
+                    terminal, sent = panes[case, way]
+                    terminal.wait_for("[end]")
+                    received = harness.wait_until(
+                        lambda: (s := self.read_file(sent)).endswith("[end]") and s,
+                        what="the recorded output",
+                    )
+                    screen = terminal.rows(escapes=True), terminal.cursor()
+                    shown[way] = received, screen
+                self.assertEqual(shown["one"], shown["two"])
+
+    def test_print_and_clear_goes_out_in_one_write(self):
+        # The demo under strace: what it writes after a move that makes the
+        # cursor's place known, as (descriptor, bytes); standard output is 1.
+        write = re.compile(r'write\((\d+), "((?:\\x[0-9a-f]{2})*)", \d+\)')
+        cases = [
+            ("plain", "text", [(1, b"text\x1b[K")]),
+            ("carriage return first", "\\rtext", [(1, b"\rtext\x1b[K")]),
+            ("escape of its own", "\\e[1mtext", None),
+        ]
+        for number, (name, text, expected) in enumerate(cases):
+            with self.subTest(name):
+                trace = self.path(f"trace-{number}")
+                # LeakSanitizer, where the build has it, cannot run under a
+                # tracer and would report so in writes of its own.
+                terminal = self.terminal(
+                    'ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" '
+                    f"strace -o {shlex.quote(trace)} -xx -s 4096 -e trace=write "
+                    + self.demo_command("move:1,3", "printeol:" + text)
+                    + "; printf '\\n[end]'; exec sleep 100000"
+                )
+                terminal.wait_for("[end]")
+                writes = [
+                    (int(fd), bytes.fromhex(data.replace("\\x", "")))
+                    for fd, data in write.findall(self.read_file(trace))
+                ]
+                self.assertEqual(writes[0][1], b"\x1b[3;1H")
+                after_move = writes[1:]
+                if expected is None:
+                    # Where it leaves the cursor is not known: the text alone,
+                    # then the terminal is asked and the row cleared.
+                    self.assertEqual(after_move[0], (1, b"\x1b[1mtext"))
+                    self.assertIn(b"\x1b[6n", after_move[1][1])
+                    self.assertTrue(after_move[-1][1].endswith(b"\x1b[K"))
+                else:
+                    self.assertEqual(after_move, expected)
+
+    def test_print_and_clear_to_a_file_writes_the_text_alone(self):
+        terminal = self.terminal(
+            self.demo_command("write:XXXXXXXXXX", "move:3,1", "printeol:\\rtext")
+            + " > out; printf '\\n[end]'; exec sleep 100000"
+        )
+        terminal.wait_for("[end]")
+        self.assertEqual(self.read_file("out"), "\rtext")
+        # The clear still reaches the terminal, at the terminal's cursor.
+        self.assertEqual(terminal.rows()[0].rstrip(), "XX")
+
     def prompt_command(self, *steps):
         """The demo between two `stty -g`, so the mode after can be compared."""
         return (

@@ -1,6 +1,6 @@
 // terminal_progress RESULTS ROUNDS REPORT: reads RESULTS ROUNDS times as a
 // sample does (measure_results_file, the monitor's path) and ROUNDS times
-// with load_results, progress texts and console_clear_to_eol included, and
+// with load_results, progress texts and the clearing behind them included, and
 // writes the seconds of each reading to REPORT, one "<path> <seconds>" line
 // each. bench/terminal_progress.py runs it with standard output on a
 // terminal and sent to a file, and compares.

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,6 +58,21 @@ double progress_percent(std::int64_t position, std::int64_t size) {
   if (size <= 0 || position < 0) return 100.0;
   return static_cast<double>(100.0L * static_cast<long double>(position) /
                              static_cast<long double>(size));
+}
+
+// The progress text with the rest of the row blanked behind it, in one write
+// where standard output is the console. A text too long for the buffer (a
+// very long path) is printed and cleared in two.
+void show_progress(const char* path, int count, double percent) {
+  char text[512];
+  const int length =
+      std::snprintf(text, sizeof text, "Loading '%s'... %d (%.1lf%%)", path, count, percent);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof text) {
+    console_print_and_clear_to_eol(text, static_cast<std::size_t>(length));
+    return;
+  }
+  std::printf("Loading '%s'... %d (%.1lf%%)", path, count, percent);
+  console_clear_to_eol();
 }
 
 void free_record(ResultRecord record) {
@@ -233,9 +249,7 @@ ResultsStatus load_results_checked(const char* path, DynArray* records) {
     }
     const int count = static_cast<int>(records->count);
     if (count % kProgressEvery == 0) {
-      std::printf("Loading '%s'... %d (%.1lf%%)", path, count,
-                  progress_percent(platform_tell(stream), size));
-      console_clear_to_eol();
+      show_progress(path, count, progress_percent(platform_tell(stream), size));
       std::fputs("\r", stdout);
     }
   }

@@ -253,12 +253,12 @@ class LoaderTexts {
     char text[sizeof prefix_ + 64];
     const int length = texts->progress_text(text, sizeof text, note.opening, note.count, percent);
     if (length >= 0) {
-      std::fwrite(text, 1, static_cast<std::size_t>(length), stdout);
+      console_print_and_clear_to_eol(text, static_cast<std::size_t>(length));
     } else {
       std::printf("%sLoading '%s'... %d (%.1f%%)", note.opening ? "\r" : "", texts->path_,
                   static_cast<int>(note.count), percent);
+      console_clear_to_eol();
     }
-    console_clear_to_eol();
   }
 
   // Writes a formatted text in one call; false when it did not fit the local

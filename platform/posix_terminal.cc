@@ -625,22 +625,25 @@ std::string fill_attributes(int fd, WORD attribute, DWORD length, COORD start, D
   return update.finish();
 }
 
-}  // namespace
-
-DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD start) {
+// A fill on its own: its update goes out at once.
+template <typename Value>
+DWORD fill_and_send(std::string (*fill)(int, Value, DWORD, COORD, DWORD*), int fd, Value value,
+                    DWORD length, COORD start) {
   if (!refresh(fd)) return 0;
   DWORD filled = 0;
-  const std::string out = fill_characters(fd, character, length, start, &filled);
+  const std::string out = fill(fd, value, length, start, &filled);
   if (!out.empty()) write_all(fd, out.data(), out.size());
   return filled;
 }
 
+}  // namespace
+
+DWORD terminal_fill_characters(int fd, WCHAR character, DWORD length, COORD start) {
+  return fill_and_send(fill_characters, fd, character, length, start);
+}
+
 DWORD terminal_fill_attributes(int fd, WORD attribute, DWORD length, COORD start) {
-  if (!refresh(fd)) return 0;
-  DWORD filled = 0;
-  const std::string out = fill_attributes(fd, attribute, length, start, &filled);
-  if (!out.empty()) write_all(fd, out.data(), out.size());
-  return filled;
+  return fill_and_send(fill_attributes, fd, attribute, length, start);
 }
 
 bool terminal_set_cursor_position(int fd, COORD position) {

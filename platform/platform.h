@@ -272,4 +272,9 @@ void platform_start_process();
 // standard output.
 bool platform_print_and_clear_to_eol(const char* text, std::size_t length);
 
+// Whether standard output reaches the console's screen; false for a file or a
+// pipe, where texts written one after another make the same bytes as the
+// texts written at once.
+bool platform_standard_output_is_console();
+
 #endif  // RIRAVUVAVU_PLATFORM_PLATFORM_H_

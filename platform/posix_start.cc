@@ -78,3 +78,7 @@ void platform_start_process() {
 bool standard_output_is_noted() {
   return g_terminal_stream != nullptr && stdout == g_terminal_stream;
 }
+
+bool platform_standard_output_is_console() {
+  return standard_output_is_noted() || isatty(STDOUT_FILENO) != 0;
+}

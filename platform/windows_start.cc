@@ -40,3 +40,8 @@ bool platform_print_and_clear_to_eol(const char*, std::size_t) {
   // there is no second write to save.
   return false;
 }
+
+bool platform_standard_output_is_console() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}

@@ -1,5 +1,6 @@
 #include "results/progress_relay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -31,7 +32,7 @@ bool ProgressRelay::start() {
 
 void ProgressRelay::send(const ProgressNote& note) {
   if (!start()) {
-    sink_(context_, note);
+    sink_(context_, std::span(&note, 1));
     return;
   }
   const std::uint32_t queued = queued_.load(std::memory_order_relaxed);
@@ -60,8 +61,13 @@ void ProgressRelay::run() {
   for (;;) {
     for (std::uint32_t queued = queued_.load(); shown != queued; queued = queued_.load()) {
       while (shown != queued) {
-        sink_(context_, slots_[shown % kSlots]);
-        shown_.store(++shown);
+        // The waiting notes up to the end of the ring, which stay put until
+        // shown_ passes them.
+        const std::uint32_t first = shown % kSlots;
+        const std::uint32_t count = std::min(queued - shown, kSlots - first);
+        sink_(context_, std::span<const ProgressNote>(slots_.get() + first, count));
+        shown += count;
+        shown_.store(shown);
         // A sleeping sender queues nothing, so `queued` is up to date then.
         if (queued - shown <= kSlots / 2) sender_bell_.ring();
       }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <thread>
 
 #include "results/doorbell.h"
@@ -20,7 +21,9 @@ struct ProgressNote {
 
 class ProgressRelay {
  public:
-  using Sink = void (*)(void* context, const ProgressNote& note);
+  // Shows notes in the order given; the relay hands over all that are waiting
+  // at once, so that the sink may write them together.
+  using Sink = void (*)(void* context, std::span<const ProgressNote> notes);
 
   ProgressRelay(Sink sink, void* context) : sink_(sink), context_(context) {}
   ProgressRelay(const ProgressRelay&) = delete;

@@ -200,11 +200,16 @@ HeaderCheck check_header_piece(HeaderCheck state, const char* text, std::size_t 
 // return that ends it travels with the next text, so the bytes and their
 // order on standard output are those of the loader, in half the writes.
 // Progress texts are formatted and written by a relay thread while the scan
-// goes on; every one is written before the final text.
+// goes on; every one is written before the final text. Where standard output
+// is a file or a pipe, the texts waiting for the relay go out together, in
+// one write: the same bytes, in far fewer system calls.
 class LoaderTexts {
  public:
   LoaderTexts(const char* path, std::int64_t size)
-      : path_(path), size_(size), relay_(show_progress, this) {
+      : path_(path),
+        size_(size),
+        to_console_(platform_standard_output_is_console()),
+        relay_(show_progress, this) {
     const int length = std::snprintf(prefix_, sizeof prefix_, "\rLoading '%s'... ", path);
     prefix_length_ = length > 0 && static_cast<std::size_t>(length) < sizeof prefix_
                          ? static_cast<std::size_t>(length)
@@ -241,24 +246,63 @@ class LoaderTexts {
     return text;
   }
 
+  static constexpr std::size_t kPrefixCapacity = 512;
+  static constexpr std::size_t kTextCapacity = kPrefixCapacity + 64;
+
   // On the relay's thread, which alone writes to standard output meanwhile;
   // reads only what the constructor set.
-  static void show_progress(void* context, const ProgressNote& note) {
+  static void show_progress(void* context, std::span<const ProgressNote> notes) {
     const auto* texts = static_cast<const LoaderTexts*>(context);
-    double percent = 100.0;
-    if (texts->size_ > 0 && note.position >= 0) {
-      percent = static_cast<double>(100.0L * static_cast<long double>(note.position) /
-                                    static_cast<long double>(texts->size_));
+    if (!texts->to_console_) {
+      texts->write_together(notes);
+      return;
     }
-    char text[sizeof prefix_ + 64];
-    const int length = texts->progress_text(text, sizeof text, note.opening, note.count, percent);
-    if (length >= 0) {
-      console_print_and_clear_to_eol(text, static_cast<std::size_t>(length));
-    } else {
-      std::printf("%sLoading '%s'... %d (%.1f%%)", note.opening ? "\r" : "", texts->path_,
-                  static_cast<int>(note.count), percent);
-      console_clear_to_eol();
+    for (const ProgressNote& note : notes) {
+      char text[kTextCapacity];
+      const int length = texts->progress_text(text, sizeof text, note);
+      if (length >= 0) {
+        console_print_and_clear_to_eol(text, static_cast<std::size_t>(length));
+      } else {
+        texts->print_progress(note);
+        console_clear_to_eol();
+      }
     }
+  }
+
+  // The texts one after another in one write. The console's cursor, where
+  // the clearing acts, stays where it is meanwhile: clearing once after them
+  // all leaves the screen as clearing after each would.
+  void write_together(std::span<const ProgressNote> notes) const {
+    char batch[std::size_t{1} << 16];
+    std::size_t used = 0;
+    for (const ProgressNote& note : notes) {
+      if (sizeof batch - used < kTextCapacity) {
+        std::fwrite(batch, 1, used, stdout);
+        used = 0;
+      }
+      const int length = progress_text(batch + used, kTextCapacity, note);
+      if (length >= 0) {
+        used += static_cast<std::size_t>(length);
+        continue;
+      }
+      std::fwrite(batch, 1, used, stdout);
+      used = 0;
+      print_progress(note);
+    }
+    std::fwrite(batch, 1, used, stdout);
+    console_clear_to_eol();
+  }
+
+  double percent_of(const ProgressNote& note) const {
+    if (size_ <= 0 || note.position < 0) return 100.0;
+    return static_cast<double>(100.0L * static_cast<long double>(note.position) /
+                               static_cast<long double>(size_));
+  }
+
+  // A progress text too long for the local buffers.
+  void print_progress(const ProgressNote& note) const {
+    std::printf("%sLoading '%s'... %d (%.1f%%)", note.opening ? "\r" : "", path_,
+                static_cast<int>(note.count), percent_of(note));
   }
 
   // Writes a formatted text in one call; false when it did not fit the local
@@ -272,21 +316,20 @@ class LoaderTexts {
   // The progress text in text[0, capacity): "%sLoading '%s'... %d (%.1f%%)"
   // by hand, for it is written a hundred thousand times a gigabyte; to_chars
   // gives the digits that printf gives. -1 when it does not fit.
-  int progress_text(char* text, std::size_t capacity, bool opening, std::uint32_t count,
-                    double percent) const {
+  int progress_text(char* text, std::size_t capacity, const ProgressNote& note) const {
     if (prefix_length_ == 0) return -1;
-    const std::size_t skip = opening ? 0 : 1;  // the prefix begins with "\r"
+    const std::size_t skip = note.opening ? 0 : 1;  // the prefix begins with "\r"
     const std::size_t length = prefix_length_ - skip;
     std::memcpy(text, prefix_ + skip, length);
     char* const end = text + capacity;
     const auto [count_end, count_error] =
-        std::to_chars(text + length, end, static_cast<int>(count));
+        std::to_chars(text + length, end, static_cast<int>(note.count));
     if (count_error != std::errc{} || end - count_end < 2) return -1;
     char* at = count_end;
     *at++ = ' ';
     *at++ = '(';
     const auto [percent_end, percent_error] =
-        std::to_chars(at, end, percent, std::chars_format::fixed, 1);
+        std::to_chars(at, end, percent_of(note), std::chars_format::fixed, 1);
     if (percent_error != std::errc{} || end - percent_end < 2) return -1;
     at = percent_end;
     *at++ = '%';
@@ -296,7 +339,8 @@ class LoaderTexts {
 
   const char* path_;
   std::int64_t size_;
-  char prefix_[512];
+  const bool to_console_;
+  char prefix_[kPrefixCapacity];
   std::size_t prefix_length_ = 0;  // 0 when the path does not fit
   bool return_pending_ = false;
   ProgressRelay relay_;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -15,12 +16,14 @@ struct Shown {
   bool slow = false;  // a slow sink fills the queue, so that the sender waits
 };
 
-void record(void* context, const ProgressNote& note) {
+void record(void* context, std::span<const ProgressNote> notes) {
   auto* shown = static_cast<Shown*>(context);
-  if (shown->slow && shown->counts.size() % 256 == 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (const ProgressNote& note : notes) {
+    if (shown->slow && shown->counts.size() % 256 == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    shown->counts.push_back(note.count);
   }
-  shown->counts.push_back(note.count);
 }
 
 class ProgressRelayTest : public testing::TestWithParam<bool> {

@@ -454,11 +454,18 @@ class BlockArray {
 // hold its place there.
 class MptsStore {
  public:
+  // The code of a record's Mpts; kElsewhere, for a number kept beside, comes
+  // with the number's bits in *extra.
+  static std::uint32_t code_of(const Mpts& mpts, bool timed, std::uint64_t* extra);
+  // Keeps codes in file order, a number beside for each kElsewhere; returns
+  // how many codes were kept.
+  std::size_t append(std::span<const std::uint32_t> codes, std::span<const std::uint64_t> extras);
   bool append(const Mpts& mpts, bool timed);
   double total() const;
 
- private:
   static constexpr std::uint32_t kElsewhere = 0x80000000u;  // low bits: place in others_
+
+ private:
   static constexpr std::uint32_t kTimed = 0xffffffffu;
   static constexpr std::uint32_t kNegative = 0x40000000u;
   static constexpr int kFractionShift = 26;
@@ -471,19 +478,38 @@ class MptsStore {
   std::size_t timed_count_ = 0;
 };
 
-bool MptsStore::append(const Mpts& mpts, bool timed) {
-  if (timed) {
-    ++timed_count_;
-    return codes_.push_back(kTimed);
-  }
+std::uint32_t MptsStore::code_of(const Mpts& mpts, bool timed, std::uint64_t* extra) {
+  if (timed) return kTimed;
   if (mpts.plain && mpts.digits <= kDigitsMask && mpts.fraction_digits < 16) {
-    return codes_.push_back((mpts.negative ? kNegative : 0) |
-                            static_cast<std::uint32_t>(mpts.fraction_digits) << kFractionShift |
-                            static_cast<std::uint32_t>(mpts.digits));
+    return (mpts.negative ? kNegative : 0) |
+           static_cast<std::uint32_t>(mpts.fraction_digits) << kFractionShift |
+           static_cast<std::uint32_t>(mpts.digits);
   }
-  if (others_.size() >= kTimed - kElsewhere) return false;
-  const auto place = static_cast<std::uint32_t>(others_.size());
-  return others_.push_back(value_of(mpts)) && codes_.push_back(kElsewhere | place);
+  *extra = std::bit_cast<std::uint64_t>(value_of(mpts));
+  return kElsewhere;
+}
+
+std::size_t MptsStore::append(std::span<const std::uint32_t> codes,
+                              std::span<const std::uint64_t> extras) {
+  std::size_t next_extra = 0;
+  for (std::size_t index = 0; index < codes.size(); ++index) {
+    std::uint32_t code = codes[index];
+    if (code == kTimed) {
+      ++timed_count_;
+    } else if (code == kElsewhere) {
+      if (others_.size() >= kTimed - kElsewhere) return index;
+      code |= static_cast<std::uint32_t>(others_.size());
+      if (!others_.push_back(std::bit_cast<double>(extras[next_extra++]))) return index;
+    }
+    if (!codes_.push_back(code)) return index;
+  }
+  return codes.size();
+}
+
+bool MptsStore::append(const Mpts& mpts, bool timed) {
+  std::uint64_t extra = 0;
+  const std::uint32_t code = code_of(mpts, timed, &extra);
+  return append(std::span(&code, 1), std::span(&extra, 1)) == 1;
 }
 
 double MptsStore::value_of_code(std::uint32_t code) const {
@@ -523,15 +549,20 @@ struct ScanMeasurement {
   LongValueLine long_line;
 };
 
-std::size_t take_value_lines(void* context, const char* text, std::span<const ValueLine> lines) {
-  auto* measurement = static_cast<ScanMeasurement*>(context);
-  std::size_t kept = 0;
+std::size_t digest_value_lines(const char* text, std::span<const ValueLine> lines,
+                               std::uint32_t* digests, std::uint64_t* extras) {
+  std::size_t extra_count = 0;
   for (const ValueLine& place : lines) {
     const WholeLine line = digest_whole_line(text + place.start, place);
-    if (!measurement->store.append(line.mpts, line.timed)) break;
-    ++kept;
+    *digests = MptsStore::code_of(line.mpts, line.timed, extras + extra_count);
+    if (*digests++ == MptsStore::kElsewhere) ++extra_count;
   }
-  return kept;
+  return extra_count;
+}
+
+std::size_t take_value_digests(void* context, std::span<const std::uint32_t> digests,
+                               std::span<const std::uint64_t> extras) {
+  return static_cast<ScanMeasurement*>(context)->store.append(digests, extras);
 }
 
 bool take_value_piece(void* context, const ValuePiece& piece) {
@@ -557,10 +588,13 @@ void take_measurement(const char* results_path, double* uptime, double* total) {
 ResultsStatus total_results_file(const char* results_path, std::size_t block_size, double* total) {
   *total = 0.0;
   ScanMeasurement measurement;
-  const ResultsStatus status = scan_results(
-      results_path,
-      ValueVisitor{take_value_lines, take_value_piece, &measurement, {kParenthesis, kHash}},
-      block_size);
+  const ResultsStatus status = scan_results(results_path,
+                                            ValueVisitor{digest_value_lines,
+                                                         take_value_digests,
+                                                         take_value_piece,
+                                                         &measurement,
+                                                         {kParenthesis, kHash}},
+                                            block_size);
   if (status == ResultsStatus::kOk) *total = measurement.store.total();
   return status;
 }

@@ -193,6 +193,12 @@ void Sleep(DWORD milliseconds);
 // 2 GiB can be read where long has 32 bits. Same results as ftell and fseek.
 std::int64_t platform_tell(std::FILE* stream);
 int platform_seek(std::FILE* stream, std::int64_t offset, int origin);
+// Reads up to length bytes at offset without moving the stream's position,
+// so that several threads may read one stream at once; the stream must be
+// unbuffered. Returns the bytes read (fewer at the end of the file), or -1 on
+// an error.
+std::int64_t platform_read_at(std::FILE* stream, std::int64_t offset, void* bytes,
+                              std::size_t length);
 
 // Large blocks: working memory of many megabytes, taken from the system in
 // the largest pages it offers, so that filling a block costs few page

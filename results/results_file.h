@@ -90,13 +90,20 @@ struct ValuePiece {
   bool last;
 };
 
-// Who takes the value lines, in file order, and the two bytes that the scan
-// looks for in each whole one on the way, since it looks at every byte anyway.
-// Whole lines come in batches: take_lines returns how many of them it kept,
-// all of them unless it could not keep the next (out of memory). take_piece
-// returns false in that case. Either ends the scan with kOutOfMemory.
+// Who takes the value lines, and the two bytes that the scan looks for in
+// each whole one on the way, since it looks at every byte anyway. Whole lines
+// are taken in two steps, so that two threads can read two stretches of the
+// file at once: digest_lines, which keeps no state and may run on any thread,
+// turns each line into a 32-bit digest and, for some lines, a 64-bit extra
+// (in line order; it returns how many); take_digests then keeps digests and
+// their extras in file order and returns how many digests it kept, all of them
+// unless it could not keep the next (out of memory). take_piece returns false
+// in that case. Either ends the scan with kOutOfMemory.
 struct ValueVisitor {
-  std::size_t (*take_lines)(void* context, const char* text, std::span<const ValueLine> lines);
+  std::size_t (*digest_lines)(const char* text, std::span<const ValueLine> lines,
+                              std::uint32_t* digests, std::uint64_t* extras);
+  std::size_t (*take_digests)(void* context, std::span<const std::uint32_t> digests,
+                              std::span<const std::uint64_t> extras);
   bool (*take_piece)(void* context, const ValuePiece& piece);
   void* context;
   char marked_bytes[2];

@@ -527,6 +527,8 @@ class Scanner {
   std::size_t batched_ = 0;
   ValueLine batch_[kBatchLines];
   std::uint32_t batch_next_lines_[kBatchLines];
+  std::uint32_t batch_digests_[kBatchLines];
+  std::uint64_t batch_extras_[kBatchLines];
 };
 
 // Keeps the bytes not yet taken, at the front, and fills the buffer behind
@@ -702,8 +704,10 @@ void Scanner::add_value_line(std::size_t start, std::size_t length, std::size_t 
 // Hands the batch to the visitor and counts the records that it kept.
 bool Scanner::pass_lines() {
   if (batched_ == 0) return true;
-  const std::size_t kept =
-      visitor_.take_lines(visitor_.context, buffer_, std::span(batch_, batched_));
+  const std::size_t extras =
+      visitor_.digest_lines(buffer_, std::span(batch_, batched_), batch_digests_, batch_extras_);
+  const std::size_t kept = visitor_.take_digests(
+      visitor_.context, std::span(batch_digests_, batched_), std::span(batch_extras_, extras));
   count_records(
       kept, [this](std::size_t record) { return buffer_offset_ + batch_next_lines_[record - 1]; });
   const bool whole = kept == batched_;

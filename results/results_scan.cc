@@ -11,6 +11,7 @@
 // visitor piece by piece.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <climits>
@@ -18,11 +19,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "console/console.h"
 #include "platform/platform.h"
+#include "results/doorbell.h"
 #include "results/progress_relay.h"
 #include "results/results_file.h"
 
@@ -346,6 +351,20 @@ class LoaderTexts {
   ProgressRelay relay_;
 };
 
+// Counts records that the visitor kept after `count` before; every hundredth
+// shows its progress text, with the file position of the line after it
+// (next_line_of takes the record's place among them, from 1). Returns the new
+// count.
+template <typename NextLine>
+std::uint32_t count_records(LoaderTexts* texts, std::uint32_t count, std::size_t records,
+                            const NextLine& next_line_of) {
+  for (std::size_t record = kProgressEvery - count % kProgressEvery; record <= records;
+       record += kProgressEvery) {
+    texts->progress(count + static_cast<std::uint32_t>(record), next_line_of(record));
+  }
+  return count + static_cast<std::uint32_t>(records);
+}
+
 // A block's bitmaps for 64 bytes: where lines end, and where the visitor's
 // two marked bytes stand.
 struct IndexWord {
@@ -404,14 +423,13 @@ class BlockIndex {
   // Indexes text[0, length); the bytes up to the next multiple of 64 may be
   // read but count for nothing.
   void build(const char* text, std::size_t length, const char marked_bytes[2], bool wide) {
-    words_ = (length + kWordBytes - 1) / kWordBytes;
-    if (wide) {
-      index_words_wide(text, words_, marked_bytes, bitmaps_);
-    } else {
-      index_words(text, words_, marked_bytes, bitmaps_);
-    }
-    const std::size_t rest = length % kWordBytes;
-    if (rest != 0) bitmaps_[words_ - 1].line_ends &= (std::uint64_t{1} << rest) - 1;
+    index_from(0, text, length, marked_bytes, wide);
+  }
+
+  // Indexes the bytes added behind an indexed text[0, old_length).
+  void extend(const char* text, std::size_t old_length, std::size_t length,
+              const char marked_bytes[2], bool wide) {
+    index_from(old_length / kWordBytes, text, length, marked_bytes, wide);
   }
 
   std::size_t words() const { return words_; }
@@ -456,6 +474,19 @@ class BlockIndex {
   }
 
  private:
+  void index_from(std::size_t first_word, const char* text, std::size_t length,
+                  const char marked_bytes[2], bool wide) {
+    words_ = (length + kWordBytes - 1) / kWordBytes;
+    const char* const from = text + first_word * kWordBytes;
+    if (wide) {
+      index_words_wide(from, words_ - first_word, marked_bytes, bitmaps_ + first_word);
+    } else {
+      index_words(from, words_ - first_word, marked_bytes, bitmaps_ + first_word);
+    }
+    const std::size_t rest = length % kWordBytes;
+    if (rest != 0) bitmaps_[words_ - 1].line_ends &= (std::uint64_t{1} << rest) - 1;
+  }
+
   IndexWord* bitmaps_ = nullptr;
   std::size_t words_ = 0;
 };
@@ -471,6 +502,13 @@ class Scanner {
         texts_(texts),
         visitor_(visitor) {}
 
+  // Goes on from a line start that a reading before reached, the stream
+  // positioned there.
+  void resume(std::int64_t position, bool header_held, std::uint32_t count) {
+    buffer_offset_ = position;
+    header_held_ = header_held;
+    count_ = count;
+  }
   ResultsStatus run();
   std::uint32_t count() const { return count_; }
 
@@ -493,8 +531,6 @@ class Scanner {
                                                     std::size_t next_line);
   bool end_long_line_here();
   bool pass_lines();
-  template <typename NextLine>
-  void count_records(std::size_t records, const NextLine& next_line_of);
   bool line_piece(char* text, std::size_t length);
   bool end_long_line(char* text, std::size_t length, std::int64_t next_line);
   bool value_piece(const ValuePiece& piece);
@@ -708,8 +744,9 @@ bool Scanner::pass_lines() {
       visitor_.digest_lines(buffer_, std::span(batch_, batched_), batch_digests_, batch_extras_);
   const std::size_t kept = visitor_.take_digests(
       visitor_.context, std::span(batch_digests_, batched_), std::span(batch_extras_, extras));
-  count_records(
-      kept, [this](std::size_t record) { return buffer_offset_ + batch_next_lines_[record - 1]; });
+  count_ = count_records(texts_, count_, kept, [this](std::size_t record) {
+    return buffer_offset_ + batch_next_lines_[record - 1];
+  });
   const bool whole = kept == batched_;
   batched_ = 0;
   if (!whole) status_ = ResultsStatus::kOutOfMemory;
@@ -737,20 +774,8 @@ bool Scanner::end_long_line(char* text, std::size_t length, std::int64_t next_li
   }
   header_held_ = false;
   if (!value_piece(ValuePiece{text, length, false, true})) return false;
-  count_records(1, [next_line](std::size_t) { return next_line; });
+  count_ = count_records(texts_, count_, 1, [next_line](std::size_t) { return next_line; });
   return true;
-}
-
-// Counts records that the visitor kept; every hundredth shows its progress
-// text, with the file position of the line after it (next_line_of takes the
-// record's place among them, from 1).
-template <typename NextLine>
-void Scanner::count_records(std::size_t records, const NextLine& next_line_of) {
-  for (std::size_t record = kProgressEvery - count_ % kProgressEvery; record <= records;
-       record += kProgressEvery) {
-    texts_->progress(count_ + static_cast<std::uint32_t>(record), next_line_of(record));
-  }
-  count_ += static_cast<std::uint32_t>(records);
 }
 
 bool Scanner::value_piece(const ValuePiece& piece) {
@@ -765,6 +790,430 @@ bool Scanner::value_piece(const ValuePiece& piece) {
     return false;
   }
   return true;
+}
+
+// ---- Two threads over the file as it stood ------------------------------------
+//
+// The file as it stood when the scan began is cut into stretches of a block
+// each. A stretch's lines are those that start in it; its last line may run
+// on into the next stretch. This thread and a helper read stretches at once,
+// each into a buffer of its own with a positioned read, and this thread joins
+// them in file order: it keeps the digests, counts the records and shows the
+// progress texts, just as one pass over the file would. A stretch cannot know
+// whether its first line follows a header, so it follows its lines both ways
+// until the two ways agree, a line or two later in any usual file. What a
+// stretch cannot settle alone (a line longer than a block, lines on which the
+// two ways never agree, the end of the file, a file that changed under the
+// reading) ends the joint reading at that line, and the scan goes on from it
+// by itself.
+
+constexpr int kWays = 2;
+constexpr int kAfterHeader = 1;         // the way in which the first line is a value line
+constexpr std::size_t kLeadLines = 64;  // lines within which the ways must agree
+
+// The records that one way through part of a stretch finds, digested.
+struct StretchRecords {
+  std::int64_t base = 0;                  // file position that next_lines count from
+  std::vector<std::uint32_t> next_lines;  // where the line after each record starts
+  std::vector<std::uint32_t> digests;
+  std::vector<std::uint64_t> extras;
+
+  std::int64_t next_line(std::size_t record) const { return base + next_lines[record]; }
+};
+
+struct StretchOutcome {
+  enum class Kind { kLines, kNoLines, kUnreadable };
+  Kind kind = Kind::kUnreadable;
+  std::int64_t first_line = 0;  // where its first line starts
+  std::int64_t taken_end = 0;   // where the first line it did not take starts
+  bool stopped = false;         // a line that starts in the stretch was not taken
+  bool agreed = false;          // the ways agreed, and `rest` holds what followed
+  bool held_at_end[kWays] = {};
+  StretchRecords lead[kWays];
+  StretchRecords rest;
+};
+
+// Why a walk over a stretch's lines stopped.
+enum class StretchWalk { kDone, kNeedsBytes, kUnsettled };
+
+// Value lines found in a stretch and not yet digested: where each is, and
+// where the line after it starts.
+struct FoundLines {
+  ValueLine* lines;
+  std::uint32_t* next_lines;
+  std::size_t count = 0;
+};
+
+// The ways through a stretch's lines: whether each holds a header, and the
+// value lines that each took before they agreed.
+struct Ways {
+  bool held[kWays] = {false, true};
+  bool agreed = false;
+  std::size_t lead_lines = 0;
+  ValueLine lines[kWays][kLeadLines];
+  std::uint32_t next_lines[kWays][kLeadLines];
+  std::size_t counts[kWays] = {};
+};
+
+class StretchReader {
+ public:
+  StretchReader() = default;
+  StretchReader(const StretchReader&) = delete;
+  StretchReader& operator=(const StretchReader&) = delete;
+  ~StretchReader() {
+    std::free(buffer_);
+    std::free(lines_);
+    std::free(next_lines_);
+  }
+
+  bool reserve(std::size_t stretch) {
+    stretch_ = stretch;
+    capacity_ = 2 * stretch;
+    buffer_ = static_cast<char*>(std::calloc(capacity_ + kPadding, 1));
+    // Every line that starts in the stretch may be a value line.
+    lines_ = static_cast<ValueLine*>(std::malloc((stretch + 1) * sizeof(ValueLine)));
+    next_lines_ = static_cast<std::uint32_t*>(std::malloc((stretch + 1) * sizeof(std::uint32_t)));
+    return buffer_ != nullptr && lines_ != nullptr && next_lines_ != nullptr &&
+           index_.reserve(capacity_);
+  }
+
+  void read(std::FILE* stream, std::int64_t stretch, std::int64_t file_size,
+            const ValueVisitor& visitor, bool wide, StretchOutcome* out);
+
+ private:
+  template <typename Vector>
+  [[gnu::always_inline]] inline StretchWalk walk_of(std::size_t* begin_io, Ways* ways,
+                                                    std::size_t* found_io);
+  StretchWalk walk(std::size_t* begin_io, Ways* ways, std::size_t* found_io);
+  PLATFORM_WIDE_VECTORS StretchWalk walk_wide(std::size_t* begin_io, Ways* ways,
+                                              std::size_t* found_io);
+  [[gnu::always_inline]] inline void add_value_line(ValueLine* line, std::uint32_t* next_line,
+                                                    std::size_t start, std::size_t line_end,
+                                                    std::size_t next);
+  bool read_more(std::FILE* stream, std::int64_t file_size, const ValueVisitor& visitor, bool wide);
+  void digest(const ValueLine* lines, const std::uint32_t* next_lines, std::size_t count,
+              const ValueVisitor& visitor, StretchRecords* out) const;
+
+  std::size_t stretch_ = 0;
+  std::size_t capacity_ = 0;
+  char* buffer_ = nullptr;      // capacity_ + kPadding bytes
+  ValueLine* lines_ = nullptr;  // the value lines after the ways agreed
+  std::uint32_t* next_lines_ = nullptr;
+  BlockIndex index_;
+  std::int64_t read_start_ = 0;  // file position of buffer_[0]
+  std::size_t length_ = 0;       // bytes read
+  std::size_t stretch_end_ = 0;  // where the next stretch starts, in the buffer
+};
+
+void StretchReader::read(std::FILE* stream, std::int64_t stretch, std::int64_t file_size,
+                         const ValueVisitor& visitor, bool wide, StretchOutcome* out) {
+  out->kind = StretchOutcome::Kind::kUnreadable;
+  const std::int64_t start = stretch * static_cast<std::int64_t>(stretch_);
+  const std::int64_t end = std::min(start + static_cast<std::int64_t>(stretch_), file_size);
+  // The byte before the stretch tells whether a line starts at its first byte,
+  // and the byte after it whether a carriage return at its end is followed by
+  // a line feed.
+  read_start_ = stretch == 0 ? 0 : start - 1;
+  const auto wanted = static_cast<std::size_t>(std::min(end + 1, file_size) - read_start_);
+  if (platform_read_at(stream, read_start_, buffer_, wanted) != static_cast<std::int64_t>(wanted)) {
+    return;
+  }
+  length_ = wanted;
+  stretch_end_ = static_cast<std::size_t>(end - read_start_);
+  index_.build(buffer_, length_, visitor.marked_bytes, wide);
+
+  std::size_t begin = 0;
+  if (stretch > 0) {
+    std::size_t first_end = length_;
+    for (std::size_t word = 0; word < index_.words() && first_end == length_; ++word) {
+      const std::uint64_t ends = index_.line_ends(word);
+      if (ends != 0)
+        first_end = word * kWordBytes + static_cast<std::size_t>(std::countr_zero(ends));
+    }
+    if (first_end + 1 >= length_ && (first_end == length_ || buffer_[first_end] == '\r')) {
+      out->kind = StretchOutcome::Kind::kNoLines;
+      return;
+    }
+    begin = first_end + (buffer_[first_end] == '\r' && buffer_[first_end + 1] == '\n' ? 2 : 1);
+  }
+  if (begin >= stretch_end_) {
+    out->kind = StretchOutcome::Kind::kNoLines;
+    return;
+  }
+  out->first_line = read_start_ + static_cast<std::int64_t>(begin);
+
+  Ways ways;
+  std::size_t found = 0;
+  StretchWalk walked;
+  for (;;) {
+    walked = wide ? walk_wide(&begin, &ways, &found) : walk(&begin, &ways, &found);
+    if (walked != StretchWalk::kNeedsBytes || !read_more(stream, file_size, visitor, wide)) break;
+  }
+  try {
+    for (int way = 0; way < kWays; ++way) {
+      digest(ways.lines[way], ways.next_lines[way], ways.counts[way], visitor, &out->lead[way]);
+    }
+    digest(lines_, next_lines_, found, visitor, &out->rest);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  out->kind = StretchOutcome::Kind::kLines;
+  out->taken_end = read_start_ + static_cast<std::int64_t>(begin);
+  out->stopped = walked != StretchWalk::kDone;
+  out->agreed = ways.agreed;
+  for (int way = 0; way < kWays; ++way) out->held_at_end[way] = ways.held[way];
+}
+
+void StretchReader::digest(const ValueLine* lines, const std::uint32_t* next_lines,
+                           std::size_t count, const ValueVisitor& visitor,
+                           StretchRecords* out) const {
+  out->base = read_start_;
+  out->next_lines.assign(next_lines, next_lines + count);
+  out->digests.resize(count);
+  out->extras.resize(count);
+  out->extras.resize(visitor.digest_lines(buffer_, std::span(lines, count), out->digests.data(),
+                                          out->extras.data()));
+}
+
+// Reads on behind the bytes read, for a line that runs on beyond them: a
+// little at first, more each time, up to a second block. False when there is
+// nothing more to read.
+bool StretchReader::read_more(std::FILE* stream, std::int64_t file_size,
+                              const ValueVisitor& visitor, bool wide) {
+  constexpr std::size_t kFirstMore = 4096;
+  const std::int64_t read_end = read_start_ + static_cast<std::int64_t>(length_);
+  const std::size_t step = std::max(kFirstMore, length_ - stretch_end_);
+  const auto wanted = static_cast<std::size_t>(std::min(
+      file_size - read_end, static_cast<std::int64_t>(std::min(step, capacity_ - length_))));
+  if (wanted == 0) return false;
+  if (platform_read_at(stream, read_end, buffer_ + length_, wanted) !=
+      static_cast<std::int64_t>(wanted)) {
+    return false;
+  }
+  index_.extend(buffer_, length_, length_ + wanted, visitor.marked_bytes, wide);
+  length_ += wanted;
+  return true;
+}
+
+StretchWalk StretchReader::walk(std::size_t* begin_io, Ways* ways, std::size_t* found_io) {
+  return walk_of<ByteVector>(begin_io, ways, found_io);
+}
+PLATFORM_WIDE_VECTORS StretchWalk StretchReader::walk_wide(std::size_t* begin_io, Ways* ways,
+                                                           std::size_t* found_io) {
+  return walk_of<WideByteVector>(begin_io, ways, found_io);
+}
+
+// Takes the lines that start in the stretch from *begin_io on, each way until
+// the ways agree, then the one way; *begin_io ends at the first line not
+// taken, *found_io counts the value lines found after the ways agreed.
+template <typename Vector>
+StretchWalk StretchReader::walk_of(std::size_t* begin_io, Ways* ways, std::size_t* found_io) {
+  char* const buffer = buffer_;
+  std::size_t begin = *begin_io;
+  std::size_t found = *found_io;
+  bool held = ways->held[0];
+  const auto leave = [&](StretchWalk result) {
+    *begin_io = begin;
+    *found_io = found;
+    if (ways->agreed) ways->held[0] = ways->held[1] = held;
+    return result;
+  };
+  for (std::size_t word = begin / kWordBytes; word < index_.words(); ++word) {
+    for (std::uint64_t ends = index_.line_ends(word); ends != 0; ends &= ends - 1) {
+      const std::size_t line_end =
+          word * kWordBytes + static_cast<std::size_t>(std::countr_zero(ends));
+      if (line_end < begin) continue;  // the LF of a CR LF
+      if (begin >= stretch_end_) return leave(StretchWalk::kDone);
+      std::size_t terminator = 1;
+      if (buffer[line_end] == '\r') {
+        if (line_end + 1 == length_) return leave(StretchWalk::kNeedsBytes);
+        terminator = buffer[line_end + 1] == '\n' ? 2 : 1;
+      }
+      const std::size_t next_line = line_end + terminator;
+      if (ways->agreed) {
+        if (held) {
+          add_value_line(lines_ + found, next_lines_ + found, begin, line_end, next_line);
+          ++found;
+          held = false;
+        } else {
+          held = header_span<Vector>(buffer + begin, line_end - begin);
+        }
+      } else {
+        const bool header = header_span<Vector>(buffer + begin, line_end - begin);
+        for (int way = 0; way < kWays; ++way) {
+          if (ways->held[way]) {
+            const std::size_t at = ways->counts[way]++;
+            add_value_line(&ways->lines[way][at], &ways->next_lines[way][at], begin, line_end,
+                           next_line);
+            ways->held[way] = false;
+          } else {
+            ways->held[way] = header;
+          }
+        }
+        ways->agreed = ways->held[0] == ways->held[1];
+        held = ways->held[0];
+        if (!ways->agreed && ++ways->lead_lines == kLeadLines) {
+          begin = next_line;
+          return leave(StretchWalk::kUnsettled);
+        }
+      }
+      begin = next_line;
+    }
+  }
+  return leave(begin >= stretch_end_ ? StretchWalk::kDone : StretchWalk::kNeedsBytes);
+}
+
+void StretchReader::add_value_line(ValueLine* line, std::uint32_t* next_line, std::size_t start,
+                                   std::size_t line_end, std::size_t next) {
+  std::size_t found[2];
+  index_.find_marked(start, line_end, found);
+  *line = ValueLine{
+      static_cast<std::uint32_t>(start),
+      static_cast<std::uint32_t>(line_end - start),
+      {static_cast<std::uint32_t>(found[0] - start), static_cast<std::uint32_t>(found[1] - start)}};
+  *next_line = static_cast<std::uint32_t>(next);
+  buffer_[line_end] = '\0';
+}
+
+// Reads the stretches on this thread and a helper and joins them in order.
+// Where the scan then goes on by itself is position(), with header_held() and
+// count().
+class JointReading {
+ public:
+  JointReading(std::FILE* stream, std::int64_t file_size, std::size_t stretch,
+               const ValueVisitor& visitor, LoaderTexts* texts)
+      : stream_(stream),
+        size_(file_size),
+        stretch_(stretch),
+        stretches_((file_size + static_cast<std::int64_t>(stretch) - 1) /
+                   static_cast<std::int64_t>(stretch)),
+        visitor_(visitor),
+        texts_(texts) {}
+
+  // False when the scan fails; status() tells why.
+  bool run();
+  std::int64_t position() const { return position_; }
+  bool header_held() const { return header_held_; }
+  std::uint32_t count() const { return count_; }
+  ResultsStatus status() const { return status_; }
+
+ private:
+  enum class Join { kGoOn, kEnd, kFail };
+  static constexpr std::int64_t kSlots = 32;
+
+  struct Slot {
+    StretchOutcome outcome;
+    std::atomic<std::int64_t> done{-1};  // the stretch that the outcome is of
+  };
+
+  void help();
+  Join join(std::int64_t stretch, const StretchOutcome& outcome);
+  bool keep(const StretchRecords& records);
+
+  std::FILE* const stream_;
+  const std::int64_t size_;
+  const std::size_t stretch_;
+  const std::int64_t stretches_;
+  const ValueVisitor visitor_;
+  LoaderTexts* const texts_;
+  const bool wide_ = platform_has_wide_vectors();
+
+  // This thread's alone.
+  std::int64_t position_ = 0;
+  bool header_held_ = false;
+  std::uint32_t count_ = 0;
+  ResultsStatus status_ = ResultsStatus::kOk;
+
+  // A slot takes stretch n once stretch n - kSlots is joined.
+  Slot slots_[kSlots];
+  std::atomic<std::int64_t> next_claim_{0};
+  std::atomic<std::int64_t> joined_{0};
+  std::atomic<bool> ended_{false};
+  Doorbell joiner_bell_;  // a stretch is read
+  Doorbell helper_bell_;  // a slot is free, or ended_ set
+};
+
+bool JointReading::run() {
+  StretchReader reader;
+  if (!reader.reserve(stretch_)) return true;
+  std::thread helper;
+  try {
+    helper = std::thread(&JointReading::help, this);
+  } catch (const std::system_error&) {
+    // This thread reads every stretch then.
+  }
+  Join result = Join::kGoOn;
+  std::int64_t joined = 0;
+  while (result == Join::kGoOn && joined < stretches_) {
+    Slot& next = slots_[joined % kSlots];
+    if (next.done.load() == joined) {
+      result = join(joined, next.outcome);
+      if (result == Join::kGoOn) {
+        joined_.store(++joined);
+        helper_bell_.ring();
+      }
+      continue;
+    }
+    std::int64_t claim = next_claim_.load();
+    if (claim < stretches_ && claim < joined + kSlots) {
+      if (next_claim_.compare_exchange_strong(claim, claim + 1)) {
+        Slot& slot = slots_[claim % kSlots];
+        reader.read(stream_, claim, size_, visitor_, wide_, &slot.outcome);
+        slot.done.store(claim);
+      }
+      continue;
+    }
+    // The helper is reading the next stretch to join.
+    joiner_bell_.sleep_until([&] { return next.done.load() == joined; });
+  }
+  ended_.store(true);
+  helper_bell_.ring();
+  if (helper.joinable()) helper.join();
+  return result != Join::kFail;
+}
+
+void JointReading::help() {
+  StretchReader reader;
+  if (!reader.reserve(stretch_)) return;
+  while (!ended_.load()) {
+    const std::int64_t claim = next_claim_.fetch_add(1);
+    if (claim >= stretches_) return;
+    helper_bell_.sleep_until([&] { return claim < joined_.load() + kSlots || ended_.load(); });
+    if (ended_.load()) return;
+    Slot& slot = slots_[claim % kSlots];
+    reader.read(stream_, claim, size_, visitor_, wide_, &slot.outcome);
+    slot.done.store(claim);
+    joiner_bell_.ring();
+  }
+}
+
+JointReading::Join JointReading::join(std::int64_t stretch, const StretchOutcome& outcome) {
+  const std::int64_t end = std::min((stretch + 1) * static_cast<std::int64_t>(stretch_), size_);
+  // A line of the stretches before runs on across this one.
+  if (position_ >= end) return Join::kGoOn;
+  if (outcome.kind != StretchOutcome::Kind::kLines || outcome.first_line != position_) {
+    return Join::kEnd;
+  }
+  const int way = header_held_ ? kAfterHeader : 0;
+  const StretchRecords& lead = outcome.lead[way];
+  const std::size_t records =
+      lead.digests.size() + (outcome.agreed ? outcome.rest.digests.size() : 0);
+  // The scan by itself reports a count that would overflow.
+  if (count_ + records >= static_cast<std::uint32_t>(INT_MAX)) return Join::kEnd;
+  if (!keep(lead) || (outcome.agreed && !keep(outcome.rest))) {
+    status_ = ResultsStatus::kOutOfMemory;
+    return Join::kFail;
+  }
+  position_ = outcome.taken_end;
+  header_held_ = outcome.held_at_end[way];
+  return outcome.stopped ? Join::kEnd : Join::kGoOn;
+}
+
+bool JointReading::keep(const StretchRecords& records) {
+  const std::size_t kept = visitor_.take_digests(visitor_.context, records.digests, records.extras);
+  count_ = count_records(texts_, count_, kept,
+                         [&](std::size_t record) { return records.next_line(record - 1); });
+  return kept == records.digests.size();
 }
 
 }  // namespace
@@ -793,7 +1242,18 @@ ResultsStatus scan_results(const char* path, const ValueVisitor& visitor, std::s
   }
   LoaderTexts texts(path, size);
   Scanner scanner(stream, buffer, capacity, &index, &texts, visitor);
-  const ResultsStatus status = scanner.run();
+  ResultsStatus status = ResultsStatus::kOk;
+  if (size >= 2 * static_cast<std::int64_t>(capacity)) {
+    JointReading joint(stream, size, capacity, visitor, &texts);
+    if (!joint.run()) {
+      status = joint.status();
+    } else if (platform_seek(stream, joint.position(), SEEK_SET) != 0) {
+      status = ResultsStatus::kReadError;
+    } else {
+      scanner.resume(joint.position(), joint.header_held(), joint.count());
+    }
+  }
+  if (status == ResultsStatus::kOk) status = scanner.run();
   std::free(buffer);
   std::fclose(stream);
   if (status != ResultsStatus::kOk) {

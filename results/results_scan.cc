@@ -8,7 +8,8 @@
 // moved to the front of the buffer and the rest of the buffer is filled; only
 // a line longer than the whole buffer is handled in pieces: while a header is
 // sought its grammar is followed piece by piece, and a value line goes to the
-// visitor piece by piece.
+// visitor piece by piece. Before that, the file as it stood is read on two
+// threads in stretches (see JointReading), as far as they can settle it.
 #include <algorithm>
 #include <array>
 #include <atomic>

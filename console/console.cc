@@ -161,9 +161,26 @@ void console_clear_to_eol() {
 }
 
 void console_print_and_clear_to_eol(const char* text, std::size_t length) {
-  if (platform_print_and_clear_to_eol(text, length)) return;
-  std::fwrite(text, 1, length, stdout);
-  console_clear_to_eol();
+  console_print_each_and_clear_to_eol(text, std::span(&length, 1));
+}
+
+void console_print_each_and_clear_to_eol(const char* texts, std::span<const std::size_t> lengths) {
+  if (platform_print_and_clear_to_eol(texts, lengths)) return;
+  if (!platform_standard_output_is_console()) {
+    // Writing to a file or a pipe does not move the console's cursor, where
+    // the clearing acts: clearing once after all the texts leaves the screen
+    // as clearing after each would.
+    std::size_t total = 0;
+    for (const std::size_t length : lengths) total += length;
+    std::fwrite(texts, 1, total, stdout);
+    console_clear_to_eol();
+    return;
+  }
+  for (const std::size_t length : lengths) {
+    std::fwrite(texts, 1, length, stdout);
+    console_clear_to_eol();
+    texts += length;
+  }
 }
 
 void console_write_text(const char* text) {

@@ -9,6 +9,7 @@
 #define RIRAVUVAVU_CONSOLE_CONSOLE_H_
 
 #include <cstddef>
+#include <span>
 
 #include "platform/platform.h"
 
@@ -39,6 +40,11 @@ void console_clear_to_eol();
 // cursor to its end, as fwrite then console_clear_to_eol do; where standard
 // output is the console itself, both go out in one write.
 void console_print_and_clear_to_eol(const char* text, std::size_t length);
+// Texts one after another, each followed by the blanking of the console row
+// behind it, as console_print_and_clear_to_eol writes each: the texts lie one
+// after another from `texts`, of the given lengths. Where standard output is
+// the console itself, or a file or a pipe, they go out in one write.
+void console_print_each_and_clear_to_eol(const char* texts, std::span<const std::size_t> lengths);
 
 void console_write_text(const char* text);
 void console_write_text_wide(const WCHAR* text);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <utility>
 
 #if defined(__x86_64__) && !defined(_WIN32) && (defined(__GNUC__) || defined(__clang__))
@@ -268,15 +269,16 @@ inline std::uint32_t platform_lane_bits(const WideByteLanes& lanes) {
 // process.
 void platform_start_process();
 
-// Standard output and the console in one write: the text to standard output,
-// then the console row blanked from where the text leaves the cursor to the
-// row's end in the current attribute, the same bytes in the same order as
-// fwrite and then the console's two fills send. Done only where standard
-// output is the console's own terminal, the text holds no escape sequence
-// and the cursor's place is known; false, with nothing written, anywhere
-// else, and always on Windows, where the console's fills are no writes to
-// standard output.
-bool platform_print_and_clear_to_eol(const char* text, std::size_t length);
+// Standard output and the console in one write: each text in turn to
+// standard output, then the console row blanked from where the text leaves
+// the cursor to the row's end in the current attribute, the same bytes in the
+// same order as fwrite and then the console's two fills send for each. The
+// texts lie one after another from `texts`, of the given lengths. Done only
+// where standard output is the console's own terminal, no text holds an
+// escape sequence and the cursor's place is known; false, with nothing
+// written, anywhere else, and always on Windows, where the console's fills
+// are no writes to standard output.
+bool platform_print_and_clear_to_eol(const char* texts, std::span<const std::size_t> lengths);
 
 // Whether standard output reaches the console's screen; false for a file or a
 // pipe, where texts written one after another make the same bytes as the

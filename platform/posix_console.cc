@@ -413,11 +413,11 @@ BOOL ReadConsoleW(HANDLE handle, void* buffer, DWORD to_read, DWORD* read,
   return read_terminal_wide(console, static_cast<WCHAR*>(buffer), to_read, read);
 }
 
-bool platform_print_and_clear_to_eol(const char* text, std::size_t length) {
+bool platform_print_and_clear_to_eol(const char* texts, std::span<const std::size_t> lengths) {
   if (installed().source != Source::kTerminal || !standard_output_is_noted()) return false;
   // The descriptor that console_clear_to_eol's handle would have.
   const int fd = terminal_descriptor(true);
-  return fd >= 0 && terminal_write_output_and_clear_to_eol(fd, text, length);
+  return fd >= 0 && terminal_write_output_and_clear_to_eol(fd, texts, lengths);
 }
 
 // ---- Test hooks ----------------------------------------------------------

@@ -849,25 +849,33 @@ void terminal_note_output(const char* bytes, std::size_t length) {
   }
 }
 
-bool terminal_write_output_and_clear_to_eol(int fd, const char* text, std::size_t length) {
+bool terminal_write_output_and_clear_to_eol(int fd, const char* texts,
+                                            std::span<const std::size_t> lengths) {
+  std::size_t total = 0;
+  for (const std::size_t length : lengths) total += length;
   // An escape sequence of the caller's leaves the cursor unknown, and the
   // erase could only be placed by asking the terminal in between.
-  if (std::memchr(text, 0x1B, length) != nullptr || !refresh(fd)) return false;
+  if (std::memchr(texts, 0x1B, total) != nullptr || !refresh(fd)) return false;
   Terminal& state = terminal();
   if (!state.column_known || !state.row_known) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    note_byte(state, static_cast<unsigned char>(text[i]));
-  }
-  // What console_clear_to_eol asks for: the rest of the cursor's row in the
-  // current attribute, characters first. The account stays known, so neither
-  // fill asks the terminal anything.
   const ScreenModel& shadow = state.shadow;
-  const COORD start = shadow.cursor;
-  const DWORD count = static_cast<DWORD>(shadow.columns - start.X);
-  DWORD filled = 0;
-  std::string out(text, length);
-  out += fill_characters(fd, kBlank, count, start, &filled);
-  out += fill_attributes(fd, shadow.attribute, count, start, &filled);
+  std::string out;
+  const char* text = texts;
+  for (const std::size_t length : lengths) {
+    for (std::size_t i = 0; i < length; ++i) {
+      note_byte(state, static_cast<unsigned char>(text[i]));
+    }
+    // What console_clear_to_eol asks for: the rest of the cursor's row in the
+    // current attribute, characters first. Text without escapes leaves the
+    // account known, so neither fill asks the terminal anything.
+    const COORD start = shadow.cursor;
+    const DWORD count = static_cast<DWORD>(shadow.columns - start.X);
+    DWORD filled = 0;
+    out.append(text, length);
+    out += fill_characters(fd, kBlank, count, start, &filled);
+    out += fill_attributes(fd, shadow.attribute, count, start, &filled);
+    text += length;
+  }
   write_all(STDOUT_FILENO, out.data(), out.size());
   return true;
 }

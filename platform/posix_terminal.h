@@ -9,6 +9,7 @@
 #define RIRAVUVAVU_PLATFORM_POSIX_TERMINAL_H_
 
 #include <cstddef>
+#include <span>
 
 #include "platform/platform.h"
 #include "platform/posix_screen_model.h"
@@ -56,12 +57,14 @@ void terminal_note_output(const char* bytes, std::size_t length);
 // True while standard output is posix_start.cc's stream, which reports what it
 // writes through terminal_note_output.
 bool standard_output_is_noted();
-// Standard output's text and the blanking of the rest of the row behind it,
-// with the bytes and the shadow that terminal_note_output and then
-// terminal_fill_characters and terminal_fill_attributes from the cursor to the
-// row's end would give, sent to standard output in one write. False, with
-// nothing written or noted, when the account does not know the cursor's place
-// or the text holds an escape sequence.
-bool terminal_write_output_and_clear_to_eol(int fd, const char* text, std::size_t length);
+// Standard output's texts, each followed by the blanking of the rest of the
+// row behind it, with the bytes and the shadow that terminal_note_output and
+// then terminal_fill_characters and terminal_fill_attributes from the cursor
+// to the row's end would give for each in turn, sent to standard output in
+// one write. The texts lie one after another from `texts`, of the given
+// lengths. False, with nothing written or noted, when the account does not
+// know the cursor's place or a text holds an escape sequence.
+bool terminal_write_output_and_clear_to_eol(int fd, const char* texts,
+                                            std::span<const std::size_t> lengths);
 
 #endif  // RIRAVUVAVU_PLATFORM_POSIX_TERMINAL_H_

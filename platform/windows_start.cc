@@ -35,7 +35,7 @@ void platform_start_process() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-bool platform_print_and_clear_to_eol(const char*, std::size_t) {
+bool platform_print_and_clear_to_eol(const char*, std::span<const std::size_t>) {
   // The console's fills go to the screen buffer, not through standard output:
   // there is no second write to save.
   return false;

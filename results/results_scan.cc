@@ -206,16 +206,13 @@ HeaderCheck check_header_piece(HeaderCheck state, const char* text, std::size_t 
 // return that ends it travels with the next text, so the bytes and their
 // order on standard output are those of the loader, in half the writes.
 // Progress texts are formatted and written by a relay thread while the scan
-// goes on; every one is written before the final text. Where standard output
-// is a file or a pipe, the texts waiting for the relay go out together, in
-// one write: the same bytes, in far fewer system calls.
+// goes on; every one is written before the final text. The texts waiting for
+// the relay go out together, in one write where they can: the same bytes, in
+// far fewer system calls.
 class LoaderTexts {
  public:
   LoaderTexts(const char* path, std::int64_t size)
-      : path_(path),
-        size_(size),
-        to_console_(platform_standard_output_is_console()),
-        relay_(show_progress, this) {
+      : path_(path), size_(size), relay_(show_progress, this) {
     const int length = std::snprintf(prefix_, sizeof prefix_, "\rLoading '%s'... ", path);
     prefix_length_ = length > 0 && static_cast<std::size_t>(length) < sizeof prefix_
                          ? static_cast<std::size_t>(length)
@@ -256,47 +253,32 @@ class LoaderTexts {
   static constexpr std::size_t kTextCapacity = kPrefixCapacity + 64;
 
   // On the relay's thread, which alone writes to standard output meanwhile;
-  // reads only what the constructor set.
+  // reads only what the constructor set. The texts waiting go out together.
   static void show_progress(void* context, std::span<const ProgressNote> notes) {
     const auto* texts = static_cast<const LoaderTexts*>(context);
-    if (!texts->to_console_) {
-      texts->write_together(notes);
-      return;
-    }
-    for (const ProgressNote& note : notes) {
-      char text[kTextCapacity];
-      const int length = texts->progress_text(text, sizeof text, note);
-      if (length >= 0) {
-        console_print_and_clear_to_eol(text, static_cast<std::size_t>(length));
-      } else {
-        texts->print_progress(note);
-        console_clear_to_eol();
-      }
-    }
-  }
-
-  // The texts one after another in one write. The console's cursor, where
-  // the clearing acts, stays where it is meanwhile: clearing once after them
-  // all leaves the screen as clearing after each would.
-  void write_together(std::span<const ProgressNote> notes) const {
-    char batch[std::size_t{1} << 16];
+    constexpr std::size_t kBatchTexts = 256;
+    char batch[kBatchTexts * 64 + kTextCapacity];
+    std::size_t lengths[kBatchTexts];
     std::size_t used = 0;
+    std::size_t count = 0;
+    const auto send = [&] {
+      if (count == 0) return;
+      console_print_each_and_clear_to_eol(batch, std::span(lengths, count));
+      used = count = 0;
+    };
     for (const ProgressNote& note : notes) {
-      if (sizeof batch - used < kTextCapacity) {
-        std::fwrite(batch, 1, used, stdout);
-        used = 0;
-      }
-      const int length = progress_text(batch + used, kTextCapacity, note);
+      if (count == kBatchTexts || sizeof batch - used < kTextCapacity) send();
+      const int length = texts->progress_text(batch + used, kTextCapacity, note);
       if (length >= 0) {
+        lengths[count++] = static_cast<std::size_t>(length);
         used += static_cast<std::size_t>(length);
         continue;
       }
-      std::fwrite(batch, 1, used, stdout);
-      used = 0;
-      print_progress(note);
+      send();
+      texts->print_progress(note);
+      console_clear_to_eol();
     }
-    std::fwrite(batch, 1, used, stdout);
-    console_clear_to_eol();
+    send();
   }
 
   double percent_of(const ProgressNote& note) const {
@@ -345,7 +327,6 @@ class LoaderTexts {
 
   const char* path_;
   std::int64_t size_;
-  const bool to_console_;
   char prefix_[kPrefixCapacity];
   std::size_t prefix_length_ = 0;  // 0 when the path does not fit
   bool return_pending_ = false;

@@ -4,6 +4,7 @@
 //   print:TEXT  TEXT to standard output      write:TEXT  console_write_text
 //   move:C,R    console_move_cursor          eol         console_clear_to_eol
 //   printeol:TEXT  console_print_and_clear_to_eol
+//   printeach:TEXT|TEXT...  console_print_each_and_clear_to_eol
 //   clear       console_clear_screen         reset       console_reset_screen
 //   delete      console_delete_line          insert      console_insert_line
 //   attr:N      console_set_attribute        fg:N, bg:N  foreground, background
@@ -19,6 +20,7 @@
 //   hold        waits until the process is killed
 //
 // TEXT takes the escapes \n, \r and \e.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +102,18 @@ void run(const std::string& step) {
   if (name == "printeol") {
     const std::string text = unescape(argument);
     console_print_and_clear_to_eol(text.data(), text.size());
+  }
+  if (name == "printeach") {
+    std::string texts;
+    std::vector<std::size_t> lengths;
+    for (std::size_t from = 0; from <= argument.size();) {
+      const std::size_t bar = std::min(argument.find('|', from), argument.size());
+      const std::string text = unescape(argument.substr(from, bar - from));
+      texts += text;
+      lengths.push_back(text.size());
+      from = bar + 1;
+    }
+    console_print_each_and_clear_to_eol(texts.data(), lengths);
   }
   if (name == "clear") console_clear_screen();
   if (name == "reset") console_reset_screen();

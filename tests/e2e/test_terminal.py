@@ -162,10 +162,11 @@ class TerminalTest(harness.ScratchTest):
 
     def test_print_and_clear_in_one_sends_what_the_two_steps_send(self):
         # Each case: steps that set the scene, then texts that are each printed
-        # and cleared behind, once with printeol and once with print and eol.
-        # The panes must receive the same bytes; then each redraws its screen
-        # from the layer's shadow and shows its cursor account, which must
-        # agree as well.
+        # and cleared behind: with printeol for each, with print and eol for
+        # each, and with printeach for all of them at once. The panes must
+        # receive the same bytes; then each redraws its screen from the
+        # layer's shadow and shows its cursor account, which must agree as
+        # well.
         cases = {
             "over a longer text": (
                 ["move:1,3", "print:a much longer text at first"],
@@ -187,8 +188,9 @@ class TerminalTest(harness.ScratchTest):
             ),
         }
         ways = {
-            "one": lambda text: ["printeol:" + text],
-            "two": lambda text: ["print:" + text, "eol"],
+            "one": lambda texts: ["printeol:" + text for text in texts],
+            "two": lambda texts: [step for text in texts for step in ("print:" + text, "eol")],
+            "together": lambda texts: ["printeach:" + "|".join(texts)],
         }
         panes = {}
         for case, (scene, texts) in cases.items():
@@ -198,7 +200,7 @@ class TerminalTest(harness.ScratchTest):
                     self.demo_command(
                         "wait:go",
                         *scene,
-                        *[step for text in texts for step in steps(text)],
+                        *steps(texts),
                         "info",
                         "restore:1,1,80,25",
                         "write:[end]",
@@ -221,17 +223,19 @@ class TerminalTest(harness.ScratchTest):
                     screen = terminal.rows(escapes=True), terminal.cursor()
                     shown[way] = received, screen
                 self.assertEqual(shown["one"], shown["two"])
+                self.assertEqual(shown["together"], shown["two"])
 
     def test_print_and_clear_goes_out_in_one_write(self):
         # The demo under strace: what it writes after a move that makes the
         # cursor's place known, as (descriptor, bytes); standard output is 1.
         write = re.compile(r'write\((\d+), "((?:\\x[0-9a-f]{2})*)", \d+\)')
         cases = [
-            ("plain", "text", [(1, b"text\x1b[K")]),
-            ("carriage return first", "\\rtext", [(1, b"\rtext\x1b[K")]),
-            ("escape of its own", "\\e[1mtext", None),
+            ("plain", "printeol:text", [(1, b"text\x1b[K")]),
+            ("carriage return first", "printeol:\\rtext", [(1, b"\rtext\x1b[K")]),
+            ("texts together", "printeach:\\rone|\\rtwo", [(1, b"\rone\x1b[K\rtwo\x1b[K")]),
+            ("escape of its own", "printeol:\\e[1mtext", None),
         ]
-        for number, (name, text, expected) in enumerate(cases):
+        for number, (name, step, expected) in enumerate(cases):
             with self.subTest(name):
                 trace = self.path(f"trace-{number}")
                 # LeakSanitizer, where the build has it, cannot run under a
@@ -239,7 +243,7 @@ class TerminalTest(harness.ScratchTest):
                 terminal = self.terminal(
                     'ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" '
                     f"strace -o {shlex.quote(trace)} -xx -s 4096 -e trace=write "
-                    + self.demo_command("move:1,3", "printeol:" + text)
+                    + self.demo_command("move:1,3", step)
                     + "; printf '\\n[end]'; exec sleep 100000"
                 )
                 terminal.wait_for("[end]")
@@ -258,15 +262,19 @@ class TerminalTest(harness.ScratchTest):
                 else:
                     self.assertEqual(after_move, expected)
 
-    def test_print_and_clear_to_a_file_writes_the_text_alone(self):
-        terminal = self.terminal(
-            self.demo_command("write:XXXXXXXXXX", "move:3,1", "printeol:\\rtext")
-            + " > out; printf '\\n[end]'; exec sleep 100000"
-        )
-        terminal.wait_for("[end]")
-        self.assertEqual(self.read_file("out"), "\rtext")
-        # The clear still reaches the terminal, at the terminal's cursor.
-        self.assertEqual(terminal.rows()[0].rstrip(), "XX")
+    def test_print_and_clear_to_a_file_writes_the_texts_alone(self):
+        cases = [("printeol:\\rtext", "\rtext"), ("printeach:\\rone|\\rtwo", "\rone\rtwo")]
+        for number, (step, expected) in enumerate(cases):
+            with self.subTest(step):
+                out = f"out-{number}"
+                terminal = self.terminal(
+                    self.demo_command("write:XXXXXXXXXX", "move:3,1", step)
+                    + f" > {out}; printf '\\n[end]'; exec sleep 100000"
+                )
+                terminal.wait_for("[end]")
+                self.assertEqual(self.read_file(out), expected)
+                # The clear still reaches the terminal, at the terminal's cursor.
+                self.assertEqual(terminal.rows()[0].rstrip(), "XX")
 
     def prompt_command(self, *steps):
         """The demo between two `stty -g`, so the mode after can be compared."""

@@ -166,7 +166,7 @@ void console_print_and_clear_to_eol(const char* text, std::size_t length) {
 
 void console_print_each_and_clear_to_eol(const char* texts, std::span<const std::size_t> lengths) {
   if (platform_print_and_clear_to_eol(texts, lengths)) return;
-  if (!platform_standard_output_is_console()) {
+  if (lengths.size() > 1 && !platform_standard_output_is_console()) {
     // Writing to a file or a pipe does not move the console's cursor, where
     // the clearing acts: clearing once after all the texts leaves the screen
     // as clearing after each would.

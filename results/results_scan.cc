@@ -1081,7 +1081,7 @@ class JointReading {
 
  private:
   enum class Join { kGoOn, kEnd, kFail };
-  static constexpr std::int64_t kSlots = 32;
+  static constexpr std::int64_t kSlots = 8;
 
   struct Slot {
     StretchOutcome outcome;

@@ -473,6 +473,20 @@ class BlockIndex {
   std::size_t words_ = 0;
 };
 
+// The whole value line buffer[start, end) of an indexed buffer, with where its
+// marked bytes stand. Its terminator becomes a NUL, so that the visitor reads
+// it as a C string.
+[[gnu::always_inline]] inline ValueLine take_value_line(const BlockIndex& index, char* buffer,
+                                                        std::size_t start, std::size_t end) {
+  std::size_t found[2];
+  index.find_marked(start, end, found);
+  buffer[end] = '\0';
+  return ValueLine{
+      static_cast<std::uint32_t>(start),
+      static_cast<std::uint32_t>(end - start),
+      {static_cast<std::uint32_t>(found[0] - start), static_cast<std::uint32_t>(found[1] - start)}};
+}
+
 class Scanner {
  public:
   Scanner(std::FILE* stream, char* buffer, std::size_t capacity, BlockIndex* index,
@@ -708,15 +722,9 @@ bool Scanner::make_room() {
 // Adds a whole value line to the batch, which has room; the caller has let go
 // of its header. Offsets are in the buffer.
 void Scanner::add_value_line(std::size_t start, std::size_t length, std::size_t next_line) {
-  std::size_t found[2];
-  index_->find_marked(start, start + length, found);
-  batch_[batched_] = ValueLine{
-      static_cast<std::uint32_t>(start),
-      static_cast<std::uint32_t>(length),
-      {static_cast<std::uint32_t>(found[0] - start), static_cast<std::uint32_t>(found[1] - start)}};
+  batch_[batched_] = take_value_line(*index_, buffer_, start, start + length);
   batch_next_lines_[batched_] = static_cast<std::uint32_t>(next_line);
   ++batched_;
-  buffer_[start + length] = '\0';
 }
 
 // Hands the batch to the visitor and counts the records that it kept.
@@ -1047,14 +1055,8 @@ StretchWalk StretchReader::walk_of(std::size_t* begin_io, Ways* ways, std::size_
 
 void StretchReader::add_value_line(ValueLine* line, std::uint32_t* next_line, std::size_t start,
                                    std::size_t line_end, std::size_t next) {
-  std::size_t found[2];
-  index_.find_marked(start, line_end, found);
-  *line = ValueLine{
-      static_cast<std::uint32_t>(start),
-      static_cast<std::uint32_t>(line_end - start),
-      {static_cast<std::uint32_t>(found[0] - start), static_cast<std::uint32_t>(found[1] - start)}};
+  *line = take_value_line(index_, buffer_, start, line_end);
   *next_line = static_cast<std::uint32_t>(next);
-  buffer_[line_end] = '\0';
 }
 
 // Reads the stretches on this thread and a helper and joins them in order.
